@@ -1,0 +1,126 @@
+#include "model/input.h"
+
+#include <algorithm>
+#include <cstring>
+#include <istream>
+
+namespace ulv {
+
+InputBuffer::InputBuffer(const std::uint8_t *data, std::size_t size)
+    : cur_(data), end_(data + size) {}
+
+InputBuffer::InputBuffer(std::istream &stream) : stream_(&stream) {
+    // The length bounds every allocation from a stored count; a pipe has none.
+    const std::istream::pos_type start = stream.tellg();
+    if (start != std::istream::pos_type(-1) && stream.seekg(0, std::ios::end)) {
+        const std::istream::pos_type last = stream.tellg();
+        if (last != std::istream::pos_type(-1) && last >= start)
+            streamLeft_ = static_cast<std::uint64_t>(last - start);
+        stream.seekg(start);
+    }
+    if (!stream) {
+        stream.clear();
+        streamLeft_.reset();
+    }
+}
+
+std::optional<std::uint64_t> InputBuffer::remaining() const {
+    const auto buffered = static_cast<std::uint64_t>(end_ - cur_);
+    if (!stream_)
+        return buffered;
+    if (!streamLeft_)
+        return std::nullopt;
+    return buffered + *streamLeft_;
+}
+
+bool InputBuffer::refill() {
+    if (!stream_ || !*stream_)
+        return false;
+    if (storage_.empty())
+        storage_.resize(chunkSize);
+    const auto kept = static_cast<std::size_t>(end_ - cur_);
+    if (kept == storage_.size())
+        return false;
+    std::memmove(storage_.data(), cur_, kept);
+    auto *room = reinterpret_cast<char *>(storage_.data() + kept);
+    stream_->read(room, static_cast<std::streamsize>(storage_.size() - kept));
+    const auto got = static_cast<std::size_t>(stream_->gcount());
+    if (streamLeft_)
+        *streamLeft_ -= std::min<std::uint64_t>(*streamLeft_, got);
+    cur_ = storage_.data();
+    end_ = cur_ + kept + got;
+    return got > 0;
+}
+
+bool InputBuffer::read(void *out, std::size_t size) {
+    auto *dst = static_cast<char *>(out);
+    const std::size_t first = std::min(size, static_cast<std::size_t>(end_ - cur_));
+    if (first > 0)
+        std::memcpy(dst, cur_, first);
+    cur_ += first;
+    dst += first;
+    size -= first;
+    if (size == 0)
+        return true;
+    if (!stream_ || !*stream_)
+        return false;
+    if (size >= chunkSize) {
+        // Large arrays go straight from the stream into their destination.
+        stream_->read(dst, static_cast<std::streamsize>(size));
+        const auto got = static_cast<std::size_t>(stream_->gcount());
+        if (streamLeft_)
+            *streamLeft_ -= std::min<std::uint64_t>(*streamLeft_, got);
+        return got == size;
+    }
+    while (size > 0) {
+        if (cur_ == end_ && !refill())
+            return false;
+        const std::size_t part = std::min(size, static_cast<std::size_t>(end_ - cur_));
+        std::memcpy(dst, cur_, part);
+        cur_ += part;
+        dst += part;
+        size -= part;
+    }
+    return true;
+}
+
+const std::uint8_t *InputBuffer::take(std::size_t size) {
+    while (static_cast<std::size_t>(end_ - cur_) < size)
+        if (!refill())
+            return nullptr;
+    const std::uint8_t *bytes = cur_;
+    cur_ += size;
+    return bytes;
+}
+
+bool findTag(InputBuffer &input, std::uint32_t tagValue) {
+    const std::uint8_t tag[4] = {
+        static_cast<std::uint8_t>(tagValue),
+        static_cast<std::uint8_t>(tagValue >> 8),
+        static_cast<std::uint8_t>(tagValue >> 16),
+        static_cast<std::uint8_t>(tagValue >> 24),
+    };
+    for (;;) {
+        const std::uint8_t *p = input.cur_;
+        const std::uint8_t *const end = input.end_;
+        while (end - p >= 4) {
+            p = static_cast<const std::uint8_t *>(
+                std::memchr(p, tag[0], static_cast<std::size_t>(end - p - 3)));
+            if (!p)
+                break;
+            if (std::memcmp(p, tag, 4) == 0) {
+                input.cur_ = p + 4;
+                return true;
+            }
+            ++p;
+        }
+        // No match starts before the last three bytes; keep them, since a tag
+        // may begin there and end in the next chunk.
+        if (end - input.cur_ > 3)
+            input.cur_ = end - 3;
+        if (!input.refill())
+            return false;
+    }
+}
+
+} // namespace ulv

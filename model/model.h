@@ -1,0 +1,77 @@
+// The in-memory model: one record per block of a .MOD file, every field kept
+// in file order, also those nothing interprets, so a model can be written
+// back byte for byte.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace ulv {
+
+inline constexpr std::uint32_t MESH_TAG = 0x4D455348; // "HSEM" on disk
+inline constexpr std::uint32_t MGRP_TAG = 0x4D475250; // "PRGM" on disk
+
+// Twelve floats m0..m11, four rows of three: the images of the x, y and z
+// axes, then the translation.
+struct Transform {
+    std::array<float, 12> m{};
+};
+
+struct MeshSection {
+    std::uint32_t tag = 0;
+    std::array<char, 32> materialName{}; // NUL-padded, not necessarily terminated
+    std::uint32_t opaqueWord1 = 0;
+    std::uint32_t faceCount = 0;
+    std::uint32_t vertexCount = 0;
+    std::uint32_t triangleCount = 0;
+    std::uint32_t lodCount = 0;
+    std::uint32_t opaqueWord2 = 0;
+    std::vector<float> positions;       // x, y, z per vertex
+    std::vector<float> normals;         // x, y, z per vertex
+    std::vector<float> texCoords;       // u, v per vertex
+    std::vector<std::uint32_t> indices; // a, b, c per triangle, local to the section
+};
+
+struct Mesh {
+    std::uint32_t tag = 0;
+    Transform transform;
+    std::uint32_t sectionCount = 0;
+    std::array<std::uint32_t, 6> opaqueWords{};
+    std::vector<MeshSection> sections;
+};
+
+struct Model {
+    std::array<char, 4> tag{};
+    std::uint8_t minorVersion = 0;
+    std::uint8_t majorVersion = 0;
+    std::uint16_t opaqueShort = 0;
+    std::uint32_t numMeshes = 0;
+    std::uint32_t size = 0;
+    std::array<std::uint32_t, 2> opaqueWords{};
+    std::array<std::uint32_t, 6> versionExtension{}; // on disk only for version 1.9
+    std::vector<Mesh> meshes;
+};
+
+// The reader's only exception: a fixed message and nothing else.
+class TextError {
+  public:
+    explicit constexpr TextError(const char *message) noexcept : message_(message) {}
+    constexpr const char *what() const noexcept { return message_; }
+
+  private:
+    const char *message_;
+};
+
+// Set by "-v" before a read starts; makes the reader dump the headers.
+extern bool verbose;
+
+// The material name: the bytes up to the first NUL, at most 32.
+std::string materialNameOf(const MeshSection &section);
+
+// Moves one position (x, y, z, changed in place) into model space. Computed in
+// double precision, left to right, rounded to float once at the end.
+void transformPoint(const Transform &transform, float *point);
+
+} // namespace ulv

@@ -1,0 +1,178 @@
+#include "model/reader.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <iostream>
+
+#include "model/input.h"
+
+namespace ulv {
+namespace {
+
+constexpr const char *kNoMesh = "Not a valid model file! Unable to find MESH section!";
+constexpr const char *kNoSection =
+    "Not a valid model file! Unable to find valid mesh section header!";
+constexpr const char *kTruncated = "Not a valid model file! Unexpected end of file!";
+
+std::uint32_t loadU32(const std::uint8_t *p) {
+    return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
+           std::uint32_t{p[3]} << 24;
+}
+
+float loadF32(const std::uint8_t *p) { return std::bit_cast<float>(loadU32(p)); }
+
+// Reads a fixed-size header whole; fields are decoded from the bytes.
+template <std::size_t N> std::array<std::uint8_t, N> readHeader(InputBuffer &input) {
+    std::array<std::uint8_t, N> bytes;
+    if (!input.read(bytes.data(), N))
+        throw TextError(kTruncated);
+    return bytes;
+}
+
+void readWords(const std::uint8_t *p, std::uint32_t *out, std::size_t count) {
+    for (std::size_t i = 0; i < count; ++i)
+        out[i] = loadU32(p + 4 * i);
+}
+
+// Arrays grow a chunk at a time, so that a count the input cannot back is
+// never turned into an allocation; the size is reserved when it is known to fit.
+template <typename T> void prepare(InputBuffer &input, std::vector<T> &out, std::size_t count) {
+    if (input.remaining())
+        out.reserve(count);
+}
+
+// Floats as stored; on a little-endian host the bytes already are the values.
+void readFloats(InputBuffer &input, std::vector<float> &out, std::size_t count) {
+    prepare(input, out, count);
+    constexpr std::size_t perChunk = 4 * InputBuffer::chunkSize / sizeof(float);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t n = std::min(perChunk, count - done);
+        out.resize(done + n);
+        if (!input.read(out.data() + done, n * sizeof(float)))
+            throw TextError(kTruncated);
+        done += n;
+    }
+    if constexpr (std::endian::native != std::endian::little)
+        for (float &value : out)
+            value = loadF32(reinterpret_cast<const std::uint8_t *>(&value));
+}
+
+// Four 16-bit numbers per triangle on disk; the fourth is dropped.
+void readIndices(InputBuffer &input, std::vector<std::uint32_t> &out, std::size_t triangles) {
+    prepare(input, out, 3 * triangles);
+    constexpr std::size_t perChunk = InputBuffer::chunkSize / 8;
+    for (std::size_t done = 0; done < triangles;) {
+        const std::size_t n = std::min(perChunk, triangles - done);
+        const std::uint8_t *p = input.take(8 * n);
+        if (!p)
+            throw TextError(kTruncated);
+        out.resize(3 * (done + n));
+        std::uint32_t *dst = out.data() + 3 * done;
+        for (std::size_t t = 0; t < n; ++t, p += 8, dst += 3) {
+            dst[0] = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8;
+            dst[1] = std::uint32_t{p[2]} | std::uint32_t{p[3]} << 8;
+            dst[2] = std::uint32_t{p[4]} | std::uint32_t{p[5]} << 8;
+        }
+        done += n;
+    }
+}
+
+void say(const char *label, std::uint32_t value) { std::cout << label << value << std::endl; }
+
+Mesh readMeshHeader(InputBuffer &input) {
+    const auto bytes = readHeader<76>(input);
+    Mesh mesh;
+    mesh.tag = MESH_TAG;
+    for (std::size_t k = 0; k < 12; ++k)
+        mesh.transform.m[k] = loadF32(bytes.data() + 4 * k);
+    mesh.sectionCount = loadU32(bytes.data() + 48);
+    readWords(bytes.data() + 52, mesh.opaqueWords.data(), mesh.opaqueWords.size());
+    if (verbose) {
+        std::cout << "Transformation matrix: " << std::endl;
+        const auto &m = mesh.transform.m;
+        for (std::size_t r = 0; r < 4; ++r)
+            std::cout << "[ " << m[3 * r] << " " << m[3 * r + 1] << " " << m[3 * r + 2] << "]"
+                      << std::endl;
+        say("Num mesh sections: ", mesh.sectionCount);
+    }
+    return mesh;
+}
+
+MeshSection readSection(InputBuffer &input) {
+    const auto bytes = readHeader<56>(input);
+    MeshSection section;
+    section.tag = MGRP_TAG;
+    std::memcpy(section.materialName.data(), bytes.data(), 32);
+    section.opaqueWord1 = loadU32(bytes.data() + 32);
+    section.faceCount = loadU32(bytes.data() + 36);
+    section.vertexCount = loadU32(bytes.data() + 40);
+    section.triangleCount = loadU32(bytes.data() + 44);
+    section.lodCount = loadU32(bytes.data() + 48);
+    section.opaqueWord2 = loadU32(bytes.data() + 52);
+    if (verbose) {
+        say("Num faces: ", section.faceCount);
+        say("Num verts:", section.vertexCount);
+        say("Num triangles: ", section.triangleCount);
+        say("Num LODs: ", section.lodCount);
+    }
+    // Counts come from the file: refuse those the rest of the file cannot
+    // hold before allocating for them.
+    const std::uint64_t vertices = section.vertexCount;
+    const std::uint64_t triangles = section.triangleCount;
+    const std::optional<std::uint64_t> left = input.remaining();
+    if (left && 32 * vertices + 8 * triangles > *left)
+        throw TextError(kTruncated);
+    readFloats(input, section.positions, 3 * vertices);
+    readFloats(input, section.normals, 3 * vertices);
+    readFloats(input, section.texCoords, 2 * vertices);
+    readIndices(input, section.indices, triangles);
+    return section;
+}
+
+Model read(InputBuffer &input) {
+    const auto header = readHeader<24>(input);
+    Model model;
+    std::memcpy(model.tag.data(), header.data(), 4);
+    model.minorVersion = header[4];
+    model.majorVersion = header[5];
+    model.opaqueShort = static_cast<std::uint16_t>(header[6] | header[7] << 8);
+    model.numMeshes = loadU32(header.data() + 8);
+    model.size = loadU32(header.data() + 12);
+    readWords(header.data() + 16, model.opaqueWords.data(), 2);
+    if (verbose) {
+        say("Minor version: ", model.minorVersion);
+        say("Major version: ", model.majorVersion);
+        say("numMeshes: ", model.numMeshes);
+        say("size: ", model.size);
+    }
+    if (model.minorVersion == 9 && model.majorVersion == 1) {
+        const auto extension = readHeader<24>(input);
+        readWords(extension.data(), model.versionExtension.data(), 6);
+    }
+    for (std::uint32_t i = 0; i < model.numMeshes; ++i) {
+        if (!findTag(input, MESH_TAG))
+            throw TextError(kNoMesh);
+        Mesh &mesh = model.meshes.emplace_back(readMeshHeader(input));
+        for (std::uint32_t j = 0; j < mesh.sectionCount; ++j) {
+            if (!findTag(input, MGRP_TAG))
+                throw TextError(kNoSection);
+            mesh.sections.push_back(readSection(input));
+        }
+    }
+    return model;
+}
+
+} // namespace
+
+Model readModel(std::istream &stream) {
+    InputBuffer input(stream);
+    return read(input);
+}
+
+Model readModel(const std::uint8_t *data, std::size_t size) {
+    InputBuffer input(data, size);
+    return read(input);
+}
+
+} // namespace ulv
