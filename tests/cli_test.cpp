@@ -1,0 +1,253 @@
+// Runs the built ulvtool in a scratch folder and checks what it prints, its
+// exit status and exactly which files it leaves.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "export/obj_writer.h"
+#include "model/reader.h"
+#include "tests/support/model_builder.h"
+#include "tests/support/sample_model.h"
+
+namespace ulv {
+namespace {
+
+namespace fs = std::filesystem;
+
+const char *tool() {
+    const char *path = std::getenv("ULVTOOL");
+    return path ? path : "ulvtool";
+}
+
+struct Outcome {
+    std::string out;
+    int status = -1;
+};
+
+Outcome run(const fs::path &dir, const std::vector<std::string> &args) {
+    int pipeEnds[2];
+    if (::pipe(pipeEnds) != 0)
+        return {};
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipeEnds[1], 1);
+        ::close(pipeEnds[0]);
+        ::close(pipeEnds[1]);
+        if (::chdir(dir.c_str()) != 0)
+            ::_exit(127);
+        std::vector<char *> argv{const_cast<char *>(tool())};
+        for (const std::string &arg : args)
+            argv.push_back(const_cast<char *>(arg.c_str()));
+        argv.push_back(nullptr);
+        ::execv(argv[0], argv.data());
+        ::_exit(127);
+    }
+    ::close(pipeEnds[1]);
+    Outcome result;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
+        result.out.append(buffer, static_cast<std::size_t>(n));
+    ::close(pipeEnds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+std::string slurp(const fs::path &path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void spit(const fs::path &path, const Bytes &bytes) {
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char *>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+}
+
+// What the writer makes of a model file, for comparison with the tool's files.
+std::pair<std::string, std::string> expectedFiles(const Bytes &bytes, const std::string &mtlName) {
+    std::ostringstream obj, mtl;
+    writeObj(readModel(bytes.data(), bytes.size()), obj, mtl, mtlName);
+    return {obj.str(), mtl.str()};
+}
+
+class Cli : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir = fs::temp_directory_path() /
+              ("ulv-cli-" + std::to_string(::getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        spit(dir / "model.mod", sample);
+    }
+    void TearDown() override { fs::remove_all(dir); }
+
+    // Every file below the scratch folder with its bytes; folders as "/".
+    std::map<std::string, std::string> files() const {
+        std::map<std::string, std::string> out;
+        for (const auto &entry : fs::recursive_directory_iterator(dir)) {
+            const std::string name = fs::relative(entry.path(), dir).string();
+            out[name] = entry.is_directory() ? "/" : slurp(entry.path());
+        }
+        return out;
+    }
+
+    fs::path dir;
+    const Bytes sample = encodeModel(sampleModel());
+    const std::pair<std::string, std::string> defaults = expectedFiles(sample, "default.mtl");
+};
+
+const std::string kUsage = "ULVTOOL Convertor v0.1\n"
+                           "Usage:\n"
+                           "   ulvtool filename [output filename]\n"
+                           "where [filename] is a valid Ulvane model file\n";
+
+const std::string kDump = [] {
+    std::string dump = "Minor version: 9\nMajor version: 1\nnumMeshes: 2\nsize: 0\n";
+    const std::string mesh0 = "Transformation matrix: \n[ 1 0 0]\n[ 0 1 0]\n[ 0 0 1]\n[ 0 0 0]\n"
+                              "Num mesh sections: 2\n";
+    const std::string mesh1 = "Transformation matrix: \n[ 0 2 0]\n[ -2 0 0]\n[ 0 0 2]\n"
+                              "[ 10 20 30]\nNum mesh sections: 2\n";
+    const std::string cube = "Num faces: 6\nNum verts:12\nNum triangles: 6\nNum LODs: 1\n";
+    const std::string roof = "Num faces: 4\nNum verts:5\nNum triangles: 4\nNum LODs: 1\n";
+    return dump + mesh0 + cube + cube + mesh1 + cube + roof;
+}();
+
+TEST_F(Cli, Arguments) {
+    struct Case {
+        std::vector<std::string> args;
+        std::string out;
+        int status;
+        std::vector<std::string> written; // besides model.mod
+    } cases[] = {
+        {{}, kUsage, 0, {}},
+        {{"-v"}, "Must specify an input file\n", 1, {}},
+        {{"-v", "-v"}, "Must specify an input file\n", 1, {}},
+        {{"model.mod"}, "", 0, {"default.mtl", "default.obj"}},
+        {{"-v", "model.mod", "a.obj"}, kDump, 0, {"a.mtl", "a.obj"}},
+        {{"model.mod", "-v", "a.obj"}, kDump, 0, {"a.mtl", "a.obj"}},
+        {{"model.mod", "a.obj", "-v"}, kDump, 0, {"a.mtl", "a.obj"}},
+        // The last path wins; the ones between are ignored.
+        {{"model.mod", "b.obj", "c.obj"}, "", 0, {"c.mtl", "c.obj"}},
+        // Only "-v" itself is the switch.
+        {{"model.mod", "-V"}, "", 0, {"-V", "-V.mtl"}},
+        {{"model.mod", "--v"}, "", 0, {"--v", "--v.mtl"}},
+        {{"-V", "model.mod"}, "Unable to open the requested file\n", 1, {}},
+        {{"missing.mod"}, "Unable to open the requested file\n", 1, {}},
+        {{"."}, "Unable to open the requested file\n", 1, {}},
+        {{"/dev/null"},
+         "Exception thrown: Not a valid model file! Unexpected end of file!\n",
+         1,
+         {}},
+    };
+    for (const Case &c : cases) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        spit(dir / "model.mod", sample);
+        const Outcome result = run(dir, c.args);
+        std::string what;
+        for (const std::string &arg : c.args)
+            what += arg + " ";
+        EXPECT_EQ(result.out, c.out) << what;
+        EXPECT_EQ(result.status, c.status) << what;
+        std::vector<std::string> names;
+        for (const auto &[name, bytes] : files())
+            if (name != "model.mod")
+                names.push_back(name);
+        EXPECT_EQ(names, c.written) << what;
+    }
+}
+
+TEST_F(Cli, WritesTheModel) {
+    const Outcome result = run(dir, {"model.mod"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(slurp(dir / "default.obj"), defaults.first);
+    EXPECT_EQ(slurp(dir / "default.mtl"), defaults.second);
+}
+
+TEST_F(Cli, LibraryNamedByFileNameAlone) {
+    fs::create_directory(dir / "sub");
+    EXPECT_EQ(run(dir, {"model.mod", "sub/model.obj"}).status, 0);
+    const std::string obj = slurp(dir / "sub" / "model.obj");
+    EXPECT_NE(obj.find("\nmtllib model.mtl\n"), std::string::npos);
+    EXPECT_EQ(obj, expectedFiles(sample, "model.mtl").first);
+    EXPECT_TRUE(fs::exists(dir / "sub" / "model.mtl"));
+}
+
+TEST_F(Cli, MalformedModels) {
+    Bytes noMesh;
+    appendFileHeader(noMesh, makeModel({}));
+    noMesh[8] = 3;
+    noMesh.insert(noMesh.end(), 100, 0x48);
+    const Bytes truncated(sample.begin(), sample.end() - 5);
+    const std::pair<Bytes, std::string> cases[] = {
+        {noMesh, "Exception thrown: Not a valid model file! Unable to find MESH section!\n"},
+        {truncated, "Exception thrown: Not a valid model file! Unexpected end of file!\n"},
+        {{}, "Exception thrown: Not a valid model file! Unexpected end of file!\n"},
+    };
+    for (const auto &[bytes, message] : cases) {
+        spit(dir / "bad.mod", bytes);
+        // An old output stays as it was.
+        std::ofstream(dir / "out.obj") << "old";
+        const Outcome result = run(dir, {"bad.mod", "out.obj"});
+        EXPECT_EQ(result.out, message);
+        EXPECT_EQ(result.status, 1);
+        const auto left = files();
+        EXPECT_EQ(left.size(), 3u);
+        EXPECT_EQ(left.at("out.obj"), "old");
+    }
+}
+
+TEST_F(Cli, VerboseLinesStayAboveTheError) {
+    const Bytes truncated(sample.begin(), sample.end() - 5);
+    spit(dir / "bad.mod", truncated);
+    const Outcome result = run(dir, {"-v", "bad.mod"});
+    EXPECT_EQ(result.out,
+              kDump + "Exception thrown: Not a valid model file! Unexpected end of file!\n");
+    EXPECT_EQ(result.status, 1);
+}
+
+TEST_F(Cli, OutputFailures) {
+    std::ofstream(dir / "old.obj") << "old obj";
+    fs::create_directory(dir / "old.mtl");
+    fs::create_directory(dir / "folder.obj");
+    const std::vector<std::string> outputs = {"missing/x.obj", "folder.obj", "old.obj", "",
+                                              "/dev/full"};
+    const auto before = files();
+    for (const std::string &output : outputs) {
+        const Outcome result = run(dir, {"model.mod", output});
+        EXPECT_EQ(result.out, "Unable to write the output file\n") << output;
+        EXPECT_EQ(result.status, 1) << output;
+        EXPECT_EQ(files(), before) << output;
+    }
+}
+
+TEST_F(Cli, InputReplacedByItsOwnOutput) {
+    const Outcome result = run(dir, {"model.mod", "model.mod"});
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(slurp(dir / "model.mod"), expectedFiles(sample, "model.mtl").first);
+    EXPECT_TRUE(fs::exists(dir / "model.mtl"));
+}
+
+TEST(Sample, BundledFileIsTheGeneratorsOutput) {
+    const char *source = std::getenv("ULVTOOL_SOURCE");
+    ASSERT_NE(source, nullptr);
+    const std::string bundled = slurp(fs::path(source) / "examples" / "sample.mod");
+    const Bytes generated = encodeModel(sampleModel());
+    EXPECT_EQ(bundled, std::string(generated.begin(), generated.end()));
+}
+
+} // namespace
+} // namespace ulv
