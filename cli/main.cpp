@@ -10,7 +10,7 @@
 
 namespace {
 
-void say(const char *message) { std::cout << message << std::endl; }
+void say(const char* message) { std::cout << message << std::endl; }
 
 } // namespace
 
@@ -25,7 +25,7 @@ void printUsage() {
 
 } // namespace ulv
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc < 2) {
         ulv::printUsage();
         return 0;
@@ -61,10 +61,10 @@ int main(int argc, char **argv) {
             return 1;
         }
         model = ulv::readModel(input);
-    } catch (const ulv::TextError &e) {
+    } catch (const ulv::TextError& e) {
         std::cout << "Exception thrown: " << e.what() << std::endl;
         return 1;
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         say("Not enough memory to read the model");
         return 1;
     }
@@ -72,7 +72,7 @@ int main(int argc, char **argv) {
     bool written = false;
     try {
         written = ulv::writeObj(std::move(model), outputPath);
-    } catch (const std::bad_alloc &) {
+    } catch (const std::bad_alloc&) {
         written = false;
     }
     if (!written) {

@@ -4,13 +4,13 @@
 #include "tests/support/model_builder.h"
 #include "tests/support/sample_model.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     if (argc != 2) {
         std::fputs("usage: make_sample OUTPUT.mod\n", stderr);
         return 2;
     }
     const ulv::Bytes bytes = ulv::encodeModel(ulv::sampleModel());
-    std::FILE *file = std::fopen(argv[1], "wb");
+    std::FILE* file = std::fopen(argv[1], "wb");
     if (!file) {
         std::perror(argv[1]);
         return 1;

@@ -20,7 +20,7 @@ struct Target {
     fs::path temp; // empty when the target is written directly
 };
 
-fs::path createTemp(const fs::path &target) {
+fs::path createTemp(const fs::path& target) {
     std::random_device seed;
     std::mt19937 random(seed());
     // Keep the temporary name within the usual 255-byte limit.
@@ -40,7 +40,7 @@ fs::path createTemp(const fs::path &target) {
     return {};
 }
 
-bool prepare(Target &target) {
+bool prepare(Target& target) {
     if (target.path.filename().empty())
         return false;
     std::error_code error;
@@ -60,7 +60,7 @@ bool prepare(Target &target) {
     return !target.temp.empty();
 }
 
-bool open(std::ofstream &stream, const Target &target) {
+bool open(std::ofstream& stream, const Target& target) {
     // TextOut buffers; the stream passes its large writes straight through.
     stream.rdbuf()->pubsetbuf(nullptr, 0);
     stream.open(target.temp.empty() ? target.path : target.temp,
@@ -68,20 +68,20 @@ bool open(std::ofstream &stream, const Target &target) {
     return stream.is_open();
 }
 
-bool close(std::ofstream &stream) {
+bool close(std::ofstream& stream) {
     if (!stream.is_open())
         return false;
     stream.close();
     return !stream.fail();
 }
 
-void discard(const Target &target) {
+void discard(const Target& target) {
     std::error_code ignored;
     if (!target.temp.empty())
         fs::remove(target.temp, ignored);
 }
 
-bool commit(const Target &target) {
+bool commit(const Target& target) {
     std::error_code error;
     if (!target.temp.empty())
         fs::rename(target.temp, target.path, error);
@@ -90,7 +90,7 @@ bool commit(const Target &target) {
 
 } // namespace
 
-bool writeObj(Model model, const std::string &outputPath) {
+bool writeObj(Model model, const std::string& outputPath) {
     const std::string mtlPath = mtlPathFor(outputPath);
     Target obj{outputPath, {}};
     Target mtl{mtlPath, {}};

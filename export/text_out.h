@@ -16,21 +16,21 @@ class TextOut {
     // Longest line a caller may write after one call to room().
     static constexpr std::size_t maxLine = 512;
 
-    explicit TextOut(std::ostream &stream) : stream_(stream), buffer_(bufferSize) {}
-    TextOut(const TextOut &) = delete;
-    TextOut &operator=(const TextOut &) = delete;
+    explicit TextOut(std::ostream& stream) : stream_(stream), buffer_(bufferSize) {}
+    TextOut(const TextOut&) = delete;
+    TextOut& operator=(const TextOut&) = delete;
 
     // A pointer with room for maxLine bytes; hand the end back to commit().
-    char *room() {
+    char* room() {
         if (static_cast<std::size_t>(buffer_.data() + buffer_.size() - cursor_) < maxLine)
             drain();
         return cursor_;
     }
-    void commit(char *end) { cursor_ = end; }
+    void commit(char* end) { cursor_ = end; }
 
     void put(std::string_view text) {
         while (!text.empty()) {
-            char *p = room();
+            char* p = room();
             const std::size_t n = std::min(text.size(), maxLine);
             std::memcpy(p, text.data(), n);
             commit(p + n);
@@ -55,9 +55,9 @@ class TextOut {
         cursor_ = buffer_.data();
     }
 
-    std::ostream &stream_;
+    std::ostream& stream_;
     std::vector<char> buffer_;
-    char *cursor_ = buffer_.data();
+    char* cursor_ = buffer_.data();
 };
 
 } // namespace ulv

@@ -6,10 +6,10 @@
 
 namespace ulv {
 
-InputBuffer::InputBuffer(const std::uint8_t *data, std::size_t size)
+InputBuffer::InputBuffer(const std::uint8_t* data, std::size_t size)
     : cur_(data), end_(data + size) {}
 
-InputBuffer::InputBuffer(std::istream &stream) : stream_(&stream) {
+InputBuffer::InputBuffer(std::istream& stream) : stream_(&stream) {
     // The length bounds every allocation from a stored count; a pipe has none.
     const std::istream::pos_type start = stream.tellg();
     if (start != std::istream::pos_type(-1) && stream.seekg(0, std::ios::end)) {
@@ -42,7 +42,7 @@ bool InputBuffer::refill() {
     if (kept == storage_.size())
         return false;
     std::memmove(storage_.data(), cur_, kept);
-    auto *room = reinterpret_cast<char *>(storage_.data() + kept);
+    auto* room = reinterpret_cast<char*>(storage_.data() + kept);
     stream_->read(room, static_cast<std::streamsize>(storage_.size() - kept));
     const auto got = static_cast<std::size_t>(stream_->gcount());
     if (streamLeft_)
@@ -52,8 +52,8 @@ bool InputBuffer::refill() {
     return got > 0;
 }
 
-bool InputBuffer::read(void *out, std::size_t size) {
-    auto *dst = static_cast<char *>(out);
+bool InputBuffer::read(void* out, std::size_t size) {
+    auto* dst = static_cast<char*>(out);
     const std::size_t first = std::min(size, static_cast<std::size_t>(end_ - cur_));
     if (first > 0)
         std::memcpy(dst, cur_, first);
@@ -84,16 +84,16 @@ bool InputBuffer::read(void *out, std::size_t size) {
     return true;
 }
 
-const std::uint8_t *InputBuffer::take(std::size_t size) {
+const std::uint8_t* InputBuffer::take(std::size_t size) {
     while (static_cast<std::size_t>(end_ - cur_) < size)
         if (!refill())
             return nullptr;
-    const std::uint8_t *bytes = cur_;
+    const std::uint8_t* bytes = cur_;
     cur_ += size;
     return bytes;
 }
 
-bool findTag(InputBuffer &input, std::uint32_t tagValue) {
+bool findTag(InputBuffer& input, std::uint32_t tagValue) {
     const std::uint8_t tag[4] = {
         static_cast<std::uint8_t>(tagValue),
         static_cast<std::uint8_t>(tagValue >> 8),
@@ -101,10 +101,10 @@ bool findTag(InputBuffer &input, std::uint32_t tagValue) {
         static_cast<std::uint8_t>(tagValue >> 24),
     };
     for (;;) {
-        const std::uint8_t *p = input.cur_;
-        const std::uint8_t *const end = input.end_;
+        const std::uint8_t* p = input.cur_;
+        const std::uint8_t* const end = input.end_;
         while (end - p >= 4) {
-            p = static_cast<const std::uint8_t *>(
+            p = static_cast<const std::uint8_t*>(
                 std::memchr(p, tag[0], static_cast<std::size_t>(end - p - 3)));
             if (!p)
                 break;

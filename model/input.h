@@ -12,33 +12,33 @@ namespace ulv {
 
 class InputBuffer {
   public:
-    InputBuffer(const std::uint8_t *data, std::size_t size);
-    explicit InputBuffer(std::istream &stream);
+    InputBuffer(const std::uint8_t* data, std::size_t size);
+    explicit InputBuffer(std::istream& stream);
 
     // Copies exactly `size` bytes; false when the input ends first.
-    bool read(void *out, std::size_t size);
+    bool read(void* out, std::size_t size);
     // Up to `size` (at most chunkSize) contiguous bytes, or nullptr when
     // fewer remain.
-    const std::uint8_t *take(std::size_t size);
+    const std::uint8_t* take(std::size_t size);
     // Bytes left when the input's length is known (memory, a seekable file).
     std::optional<std::uint64_t> remaining() const;
 
     static constexpr std::size_t chunkSize = std::size_t{1} << 20;
 
   private:
-    friend bool findTag(InputBuffer &input, std::uint32_t tagValue);
+    friend bool findTag(InputBuffer& input, std::uint32_t tagValue);
     // Keeps the unread bytes and appends more; false when nothing was added.
     bool refill();
 
-    std::istream *stream_ = nullptr;
+    std::istream* stream_ = nullptr;
     std::optional<std::uint64_t> streamLeft_; // bytes not yet pulled from the stream
     std::vector<std::uint8_t> storage_;
-    const std::uint8_t *cur_ = nullptr;
-    const std::uint8_t *end_ = nullptr;
+    const std::uint8_t* cur_ = nullptr;
+    const std::uint8_t* end_ = nullptr;
 };
 
 // Finds the four bytes of `tagValue` (little-endian) at or after the current
 // position, at any byte offset; on success the input stands just after them.
-bool findTag(InputBuffer &input, std::uint32_t tagValue);
+bool findTag(InputBuffer& input, std::uint32_t tagValue);
 
 } // namespace ulv

@@ -6,18 +6,18 @@ namespace ulv {
 
 bool verbose = false;
 
-std::string materialNameOf(const MeshSection &section) {
-    const char *name = section.materialName.data();
-    const void *nul = std::memchr(name, '\0', section.materialName.size());
-    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char *>(nul) - name)
+std::string materialNameOf(const MeshSection& section) {
+    const char* name = section.materialName.data();
+    const void* nul = std::memchr(name, '\0', section.materialName.size());
+    const std::size_t length = nul ? static_cast<std::size_t>(static_cast<const char*>(nul) - name)
                                    : section.materialName.size();
     return std::string(name, length);
 }
 
-void transformPoint(const Transform &transform, float *point) {
+void transformPoint(const Transform& transform, float* point) {
     // The build disables floating-point contraction: a fused multiply-add
     // would change the last bit, which shows in six-decimal output.
-    const auto &m = transform.m;
+    const auto& m = transform.m;
     const double x = point[0];
     const double y = point[1];
     const double z = point[2];

@@ -57,21 +57,21 @@ struct Model {
 // The reader's only exception: a fixed message and nothing else.
 class TextError {
   public:
-    explicit constexpr TextError(const char *message) noexcept : message_(message) {}
-    constexpr const char *what() const noexcept { return message_; }
+    explicit constexpr TextError(const char* message) noexcept : message_(message) {}
+    constexpr const char* what() const noexcept { return message_; }
 
   private:
-    const char *message_;
+    const char* message_;
 };
 
 // Set by "-v" before a read starts; makes the reader dump the headers.
 extern bool verbose;
 
 // The material name: the bytes up to the first NUL, at most 32.
-std::string materialNameOf(const MeshSection &section);
+std::string materialNameOf(const MeshSection& section);
 
 // Moves one position (x, y, z, changed in place) into model space. Computed in
 // double precision, left to right, rounded to float once at the end.
-void transformPoint(const Transform &transform, float *point);
+void transformPoint(const Transform& transform, float* point);
 
 } // namespace ulv

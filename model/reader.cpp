@@ -10,40 +10,40 @@
 namespace ulv {
 namespace {
 
-constexpr const char *kNoMesh = "Not a valid model file! Unable to find MESH section!";
-constexpr const char *kNoSection =
+constexpr const char* kNoMesh = "Not a valid model file! Unable to find MESH section!";
+constexpr const char* kNoSection =
     "Not a valid model file! Unable to find valid mesh section header!";
-constexpr const char *kTruncated = "Not a valid model file! Unexpected end of file!";
+constexpr const char* kTruncated = "Not a valid model file! Unexpected end of file!";
 
-std::uint32_t loadU32(const std::uint8_t *p) {
+std::uint32_t loadU32(const std::uint8_t* p) {
     return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
            std::uint32_t{p[3]} << 24;
 }
 
-float loadF32(const std::uint8_t *p) { return std::bit_cast<float>(loadU32(p)); }
+float loadF32(const std::uint8_t* p) { return std::bit_cast<float>(loadU32(p)); }
 
 // Reads a fixed-size header whole; fields are decoded from the bytes.
-template <std::size_t N> std::array<std::uint8_t, N> readHeader(InputBuffer &input) {
+template <std::size_t N> std::array<std::uint8_t, N> readHeader(InputBuffer& input) {
     std::array<std::uint8_t, N> bytes;
     if (!input.read(bytes.data(), N))
         throw TextError(kTruncated);
     return bytes;
 }
 
-void readWords(const std::uint8_t *p, std::uint32_t *out, std::size_t count) {
+void readWords(const std::uint8_t* p, std::uint32_t* out, std::size_t count) {
     for (std::size_t i = 0; i < count; ++i)
         out[i] = loadU32(p + 4 * i);
 }
 
 // Arrays grow a chunk at a time, so that a count the input cannot back is
 // never turned into an allocation; the size is reserved when it is known to fit.
-template <typename T> void prepare(InputBuffer &input, std::vector<T> &out, std::size_t count) {
+template <typename T> void prepare(InputBuffer& input, std::vector<T>& out, std::size_t count) {
     if (input.remaining())
         out.reserve(count);
 }
 
 // Floats as stored; on a little-endian host the bytes already are the values.
-void readFloats(InputBuffer &input, std::vector<float> &out, std::size_t count) {
+void readFloats(InputBuffer& input, std::vector<float>& out, std::size_t count) {
     prepare(input, out, count);
     constexpr std::size_t perChunk = 4 * InputBuffer::chunkSize / sizeof(float);
     for (std::size_t done = 0; done < count;) {
@@ -54,21 +54,21 @@ void readFloats(InputBuffer &input, std::vector<float> &out, std::size_t count) 
         done += n;
     }
     if constexpr (std::endian::native != std::endian::little)
-        for (float &value : out)
-            value = loadF32(reinterpret_cast<const std::uint8_t *>(&value));
+        for (float& value : out)
+            value = loadF32(reinterpret_cast<const std::uint8_t*>(&value));
 }
 
 // Four 16-bit numbers per triangle on disk; the fourth is dropped.
-void readIndices(InputBuffer &input, std::vector<std::uint32_t> &out, std::size_t triangles) {
+void readIndices(InputBuffer& input, std::vector<std::uint32_t>& out, std::size_t triangles) {
     prepare(input, out, 3 * triangles);
     constexpr std::size_t perChunk = InputBuffer::chunkSize / 8;
     for (std::size_t done = 0; done < triangles;) {
         const std::size_t n = std::min(perChunk, triangles - done);
-        const std::uint8_t *p = input.take(8 * n);
+        const std::uint8_t* p = input.take(8 * n);
         if (!p)
             throw TextError(kTruncated);
         out.resize(3 * (done + n));
-        std::uint32_t *dst = out.data() + 3 * done;
+        std::uint32_t* dst = out.data() + 3 * done;
         for (std::size_t t = 0; t < n; ++t, p += 8, dst += 3) {
             dst[0] = std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8;
             dst[1] = std::uint32_t{p[2]} | std::uint32_t{p[3]} << 8;
@@ -78,9 +78,9 @@ void readIndices(InputBuffer &input, std::vector<std::uint32_t> &out, std::size_
     }
 }
 
-void say(const char *label, std::uint32_t value) { std::cout << label << value << std::endl; }
+void say(const char* label, std::uint32_t value) { std::cout << label << value << std::endl; }
 
-Mesh readMeshHeader(InputBuffer &input) {
+Mesh readMeshHeader(InputBuffer& input) {
     const auto bytes = readHeader<76>(input);
     Mesh mesh;
     mesh.tag = MESH_TAG;
@@ -90,7 +90,7 @@ Mesh readMeshHeader(InputBuffer &input) {
     readWords(bytes.data() + 52, mesh.opaqueWords.data(), mesh.opaqueWords.size());
     if (verbose) {
         std::cout << "Transformation matrix: " << std::endl;
-        const auto &m = mesh.transform.m;
+        const auto& m = mesh.transform.m;
         for (std::size_t r = 0; r < 4; ++r)
             std::cout << "[ " << m[3 * r] << " " << m[3 * r + 1] << " " << m[3 * r + 2] << "]"
                       << std::endl;
@@ -99,7 +99,7 @@ Mesh readMeshHeader(InputBuffer &input) {
     return mesh;
 }
 
-MeshSection readSection(InputBuffer &input) {
+MeshSection readSection(InputBuffer& input) {
     const auto bytes = readHeader<56>(input);
     MeshSection section;
     section.tag = MGRP_TAG;
@@ -130,7 +130,7 @@ MeshSection readSection(InputBuffer &input) {
     return section;
 }
 
-Model read(InputBuffer &input) {
+Model read(InputBuffer& input) {
     const auto header = readHeader<24>(input);
     Model model;
     std::memcpy(model.tag.data(), header.data(), 4);
@@ -153,7 +153,7 @@ Model read(InputBuffer &input) {
     for (std::uint32_t i = 0; i < model.numMeshes; ++i) {
         if (!findTag(input, MESH_TAG))
             throw TextError(kNoMesh);
-        Mesh &mesh = model.meshes.emplace_back(readMeshHeader(input));
+        Mesh& mesh = model.meshes.emplace_back(readMeshHeader(input));
         for (std::uint32_t j = 0; j < mesh.sectionCount; ++j) {
             if (!findTag(input, MGRP_TAG))
                 throw TextError(kNoSection);
@@ -165,12 +165,12 @@ Model read(InputBuffer &input) {
 
 } // namespace
 
-Model readModel(std::istream &stream) {
+Model readModel(std::istream& stream) {
     InputBuffer input(stream);
     return read(input);
 }
 
-Model readModel(const std::uint8_t *data, std::size_t size) {
+Model readModel(const std::uint8_t* data, std::size_t size) {
     InputBuffer input(data, size);
     return read(input);
 }

@@ -11,7 +11,7 @@
 namespace ulv {
 
 // The stream must be open for binary reading; it is left open.
-Model readModel(std::istream &stream);
-Model readModel(const std::uint8_t *data, std::size_t size);
+Model readModel(std::istream& stream);
+Model readModel(const std::uint8_t* data, std::size_t size);
 
 } // namespace ulv

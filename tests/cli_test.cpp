@@ -2,11 +2,7 @@
 // exit status and exactly which files it leaves.
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -17,6 +13,7 @@
 #include "export/obj_writer.h"
 #include "model/reader.h"
 #include "tests/support/model_builder.h"
+#include "tests/support/process.h"
 #include "tests/support/sample_model.h"
 
 namespace ulv {
@@ -24,59 +21,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const char *tool() {
-    const char *path = std::getenv("ULVTOOL");
-    return path ? path : "ulvtool";
-}
-
-struct Outcome {
-    std::string out;
-    int status = -1;
-};
-
-Outcome run(const fs::path &dir, const std::vector<std::string> &args) {
-    int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0)
-        return {};
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipeEnds[1], 1);
-        ::close(pipeEnds[0]);
-        ::close(pipeEnds[1]);
-        if (::chdir(dir.c_str()) != 0)
-            ::_exit(127);
-        std::vector<char *> argv{const_cast<char *>(tool())};
-        for (const std::string &arg : args)
-            argv.push_back(const_cast<char *>(arg.c_str()));
-        argv.push_back(nullptr);
-        ::execv(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(pipeEnds[1]);
-    Outcome result;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-        result.out.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeEnds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
-
-std::string slurp(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void spit(const fs::path &path, const Bytes &bytes) {
-    std::ofstream(path, std::ios::binary)
-        .write(reinterpret_cast<const char *>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
-
 // What the writer makes of a model file, for comparison with the tool's files.
-std::pair<std::string, std::string> expectedFiles(const Bytes &bytes, const std::string &mtlName) {
+std::pair<std::string, std::string> expectedFiles(const Bytes& bytes, const std::string& mtlName) {
     std::ostringstream obj, mtl;
     writeObj(readModel(bytes.data(), bytes.size()), obj, mtl, mtlName);
     return {obj.str(), mtl.str()};
@@ -84,27 +30,20 @@ std::pair<std::string, std::string> expectedFiles(const Bytes &bytes, const std:
 
 class Cli : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("ulv-cli-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-        spit(dir / "model.mod", sample);
-    }
-    void TearDown() override { fs::remove_all(dir); }
+    void SetUp() override { spit(dir / "model.mod", sample); }
 
     // Every file below the scratch folder with its bytes; folders as "/".
     std::map<std::string, std::string> files() const {
         std::map<std::string, std::string> out;
-        for (const auto &entry : fs::recursive_directory_iterator(dir)) {
+        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
             const std::string name = fs::relative(entry.path(), dir).string();
             out[name] = entry.is_directory() ? "/" : slurp(entry.path());
         }
         return out;
     }
 
-    fs::path dir;
+    ScratchDir scratch;
+    const fs::path dir = scratch.path;
     const Bytes sample = encodeModel(sampleModel());
     const std::pair<std::string, std::string> defaults = expectedFiles(sample, "default.mtl");
 };
@@ -152,18 +91,18 @@ TEST_F(Cli, Arguments) {
          1,
          {}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         fs::remove_all(dir);
         fs::create_directories(dir);
         spit(dir / "model.mod", sample);
         const Outcome result = run(dir, c.args);
         std::string what;
-        for (const std::string &arg : c.args)
+        for (const std::string& arg : c.args)
             what += arg + " ";
         EXPECT_EQ(result.out, c.out) << what;
         EXPECT_EQ(result.status, c.status) << what;
         std::vector<std::string> names;
-        for (const auto &[name, bytes] : files())
+        for (const auto& [name, bytes] : files())
             if (name != "model.mod")
                 names.push_back(name);
         EXPECT_EQ(names, c.written) << what;
@@ -197,7 +136,7 @@ TEST_F(Cli, MalformedModels) {
         {truncated, "Exception thrown: Not a valid model file! Unexpected end of file!\n"},
         {{}, "Exception thrown: Not a valid model file! Unexpected end of file!\n"},
     };
-    for (const auto &[bytes, message] : cases) {
+    for (const auto& [bytes, message] : cases) {
         spit(dir / "bad.mod", bytes);
         // An old output stays as it was.
         std::ofstream(dir / "out.obj") << "old";
@@ -226,7 +165,7 @@ TEST_F(Cli, OutputFailures) {
     const std::vector<std::string> outputs = {"missing/x.obj", "folder.obj", "old.obj", "",
                                               "/dev/full"};
     const auto before = files();
-    for (const std::string &output : outputs) {
+    for (const std::string& output : outputs) {
         const Outcome result = run(dir, {"model.mod", output});
         EXPECT_EQ(result.out, "Unable to write the output file\n") << output;
         EXPECT_EQ(result.status, 1) << output;
@@ -242,9 +181,7 @@ TEST_F(Cli, InputReplacedByItsOwnOutput) {
 }
 
 TEST(Sample, BundledFileIsTheGeneratorsOutput) {
-    const char *source = std::getenv("ULVTOOL_SOURCE");
-    ASSERT_NE(source, nullptr);
-    const std::string bundled = slurp(fs::path(source) / "examples" / "sample.mod");
+    const std::string bundled = slurp(fs::path(ULVTOOL_SOURCE_DIR) / "examples" / "sample.mod");
     const Bytes generated = encodeModel(sampleModel());
     EXPECT_EQ(bundled, std::string(generated.begin(), generated.end()));
 }

@@ -14,10 +14,10 @@
 namespace ulv {
 namespace {
 
-constexpr const char *kNoMesh = "Not a valid model file! Unable to find MESH section!";
-constexpr const char *kNoSection =
+constexpr const char* kNoMesh = "Not a valid model file! Unable to find MESH section!";
+constexpr const char* kNoSection =
     "Not a valid model file! Unable to find valid mesh section header!";
-constexpr const char *kTruncated = "Not a valid model file! Unexpected end of file!";
+constexpr const char* kTruncated = "Not a valid model file! Unexpected end of file!";
 
 MeshSection triangle(std::string_view material, float offset = 0) {
     return makeSection(material, {offset, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1, 0, 0, 1, 0, 0, 1},
@@ -29,15 +29,15 @@ const Transform kMoved{{0, 1, 0, 1, 0, 0, 0, 0, 1, 10, 20, 30}};
 // A stream that cannot seek, as a pipe: its length is unknown to the reader.
 class PipeBuf : public std::streambuf {
   public:
-    explicit PipeBuf(const Bytes &bytes) {
-        char *begin = const_cast<char *>(reinterpret_cast<const char *>(bytes.data()));
+    explicit PipeBuf(const Bytes& bytes) {
+        char* begin = const_cast<char*>(reinterpret_cast<const char*>(bytes.data()));
         setg(begin, begin, begin + bytes.size());
     }
 };
 
 // Reads the same bytes from memory, from a seekable stream and from a pipe;
 // all three must agree.
-Model readAll(const Bytes &bytes) {
+Model readAll(const Bytes& bytes) {
     Model fromMemory = readModel(bytes.data(), bytes.size());
     std::istringstream stream(std::string(bytes.begin(), bytes.end()));
     EXPECT_EQ(encodeModel(readModel(stream)), encodeModel(fromMemory));
@@ -48,11 +48,11 @@ Model readAll(const Bytes &bytes) {
 }
 
 // The message each of the three readers throws; they must agree.
-std::string errorOf(const Bytes &bytes) {
-    auto messageOf = [](auto &&read) -> std::string {
+std::string errorOf(const Bytes& bytes) {
+    auto messageOf = [](auto&& read) -> std::string {
         try {
             read();
-        } catch (const TextError &e) {
+        } catch (const TextError& e) {
             return e.what();
         }
         return "no error";
@@ -75,7 +75,7 @@ Bytes header(std::uint32_t numMeshes, std::uint8_t minor = 0, std::uint8_t major
     return out;
 }
 
-void appendJunk(Bytes &out, std::size_t count, std::uint8_t value = 0xAB) {
+void appendJunk(Bytes& out, std::size_t count, std::uint8_t value = 0xAB) {
     out.insert(out.end(), count, value);
 }
 
@@ -98,7 +98,7 @@ TEST(Reader, KeepsEveryField) {
     model.opaqueWords = {1, 2};
     model.versionExtension = {3, 4, 5, 6, 7, 8};
     model.meshes[0].opaqueWords = {9, 10, 11, 12, 13, 14};
-    MeshSection &section = model.meshes[0].sections[0];
+    MeshSection& section = model.meshes[0].sections[0];
     section.opaqueWord1 = 15;
     section.faceCount = 16;
     section.lodCount = 17;
@@ -127,7 +127,7 @@ TEST(Reader, MaterialNames) {
         {std::string("ab\0cd", 5), "ab"},
         {"with space", "with space"},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         const Model read =
             readAll(encodeModel(makeModel({makeMesh(kMoved, {triangle(c.stored)})})));
         EXPECT_EQ(materialNameOf(read.meshes[0].sections[0]), c.name);
@@ -147,7 +147,7 @@ TEST(Reader, DataBeforeAndBetweenBlocksIsSkipped) {
     // filled with the first byte of the tags.
     const std::pair<std::size_t, std::uint8_t> gaps[] = {{0, 0},    {1, 0xAB}, {3, 0x48},
                                                          {4, 0x50}, {7, 0x48}, {1000, 0}};
-    for (const auto &[length, fill] : gaps) {
+    for (const auto& [length, fill] : gaps) {
         Bytes bytes = header(2);
         appendJunk(bytes, length, fill);
         appendMeshHeader(bytes, makeMesh(identityTransform, {triangle("a"), triangle("b")}));
@@ -208,7 +208,7 @@ TEST(Reader, VersionExtensionOnlyForOneNine) {
         std::uint8_t minor, major;
         bool extension;
     } cases[] = {{9, 1, true}, {1, 9, false}, {9, 2, false}, {0, 1, false}};
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         Bytes bytes = header(1, c.minor, c.major);
         for (std::uint32_t word : {MESH_TAG, 1u, 2u, 3u, 4u, 5u})
             appendU32(bytes, word);
@@ -256,9 +256,9 @@ TEST(Reader, MalformedFiles) {
         return bytes;
     };
     struct Case {
-        const char *what;
+        const char* what;
         Bytes bytes;
-        const char *message;
+        const char* message;
     } cases[] = {
         {"empty file", {}, kTruncated},
         {"short header", Bytes(23, 0), kTruncated},
@@ -275,7 +275,7 @@ TEST(Reader, MalformedFiles) {
         {"huge triangle count", withCounts(3, 0xFFFFFFFF), kTruncated},
         {"huge mesh count", withTail(header(0xFFFFFFFF), "HSEM"), kTruncated},
     };
-    for (const Case &c : cases)
+    for (const Case& c : cases)
         EXPECT_EQ(errorOf(c.bytes), c.message) << c.what;
 }
 
@@ -289,22 +289,22 @@ TEST(Reader, EveryPrefixFailsCleanly) {
     Bytes bytes;
     struct Block {
         std::size_t tagStart, end;
-        const char *missing;
+        const char* missing;
     };
     std::vector<Block> blocks;
     appendFileHeader(bytes, model);
-    for (const Mesh &mesh : model.meshes) {
+    for (const Mesh& mesh : model.meshes) {
         blocks.push_back({bytes.size(), bytes.size() + 80, kNoMesh});
         appendMeshHeader(bytes, mesh);
-        for (const MeshSection &section : mesh.sections) {
+        for (const MeshSection& section : mesh.sections) {
             const std::size_t start = bytes.size();
             appendSection(bytes, section);
             blocks.push_back({start, bytes.size(), kNoSection});
         }
     }
     for (std::size_t length = 0; length < bytes.size(); ++length) {
-        const char *expected = kTruncated;
-        for (const Block &block : blocks)
+        const char* expected = kTruncated;
+        for (const Block& block : blocks)
             if (length >= 48 && length < block.end) {
                 if (length < block.tagStart + 4)
                     expected = block.missing;
@@ -355,7 +355,7 @@ struct CaptureCout {
         verbose = false;
     }
     std::ostringstream captured;
-    std::streambuf *old;
+    std::streambuf* old;
 };
 
 TEST(Reader, VerboseDump) {
@@ -418,7 +418,7 @@ TEST(TransformPoint, Examples) {
         // Summed left to right: any other order loses the 1 against 2^60.
         {{{0x1p60f, 0, 0, -0x1p60f, 0, 0, 1, 0, 0, 0, 0, 0}}, {1, 1, 1}, {1, 0, 0}},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         std::array<float, 3> point = c.in;
         transformPoint(c.transform, point.data());
         EXPECT_EQ(point, c.out);

@@ -10,6 +10,7 @@
 
 #include "export/obj_writer.h"
 #include "tests/support/model_builder.h"
+#include "tests/support/process.h"
 
 namespace ulv {
 namespace {
@@ -20,14 +21,14 @@ struct Written {
     std::string obj, mtl;
 };
 
-Written write(const Model &model) {
+Written write(const Model& model) {
     std::ostringstream obj, mtl;
     EXPECT_TRUE(writeObj(model, obj, mtl, "m.mtl"));
     return {obj.str(), mtl.str()};
 }
 
 // The part after the three vertex passes.
-std::string facesOf(const std::string &obj) {
+std::string facesOf(const std::string& obj) {
     const std::size_t start = obj.find("\ng");
     return start == std::string::npos ? "" : obj.substr(start + 1);
 }
@@ -78,7 +79,7 @@ TEST(Writer, OneTriangleWholeFile) {
 
 TEST(Writer, FacesAndMaterials) {
     struct Case {
-        const char *what;
+        const char* what;
         Model model;
         std::string faces, mtl;
     } cases[] = {
@@ -123,7 +124,7 @@ TEST(Writer, FacesAndMaterials) {
          makeModel({makeMesh(identityTransform, {section("", 3), section("", 1, {65535, 0, 7})})}),
          "g group0\nf 1/1/1 2/2/2 3/3/3\ng group1\nf 65539/65539/65539 4/4/4 11/11/11\n\n", ""},
     };
-    for (const Case &c : cases) {
+    for (const Case& c : cases) {
         const Written out = write(c.model);
         EXPECT_EQ(facesOf(out.obj), c.faces) << c.what;
         EXPECT_EQ(out.mtl, c.mtl) << c.what;
@@ -212,7 +213,7 @@ TEST(Writer, FailingStreamIsReported) {
 }
 
 TEST(MtlPath, ReplacesTheFileNamesExtension) {
-    const std::pair<const char *, const char *> cases[] = {
+    const std::pair<const char*, const char*> cases[] = {
         {"default.obj", "default.mtl"},
         {"model.old.obj", "model.old.mtl"},
         {"out", "out.mtl"},
@@ -223,34 +224,22 @@ TEST(MtlPath, ReplacesTheFileNamesExtension) {
         {"sub/model.obj", "sub/model.mtl"},
         {"/abs/x.y/z.OBJ", "/abs/x.y/z.mtl"},
     };
-    for (const auto &[output, mtl] : cases)
+    for (const auto& [output, mtl] : cases)
         EXPECT_EQ(mtlPathFor(output), mtl) << output;
 }
 
 class WriteFiles : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("ulv-writer-" + std::to_string(::getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir);
-        fs::create_directories(dir);
-    }
-    void TearDown() override { fs::remove_all(dir); }
-
-    static std::string slurp(const fs::path &path) {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
     std::vector<std::string> names() const {
         std::vector<std::string> out;
-        for (const auto &entry : fs::directory_iterator(dir))
+        for (const auto& entry : fs::directory_iterator(dir))
             out.push_back(entry.path().filename().string());
         std::sort(out.begin(), out.end());
         return out;
     }
 
-    fs::path dir;
+    ScratchDir scratch;
+    const fs::path dir = scratch.path;
     Model model = makeModel({makeMesh(identityTransform, {section("a", 3)})});
 };
 
@@ -279,7 +268,7 @@ TEST_F(WriteFiles, FailuresLeaveTargetsAlone) {
         "",
         (dir / "").string(),
     };
-    for (const std::string &output : cases)
+    for (const std::string& output : cases)
         EXPECT_FALSE(writeObj(model, output)) << output;
     EXPECT_EQ(slurp(dir / "old.obj"), "old obj");
     EXPECT_EQ(names(), (std::vector<std::string>{"folder.obj", "old.mtl", "old.obj"}));

@@ -6,23 +6,23 @@
 
 namespace ulv {
 
-void appendU32(Bytes &out, std::uint32_t value) {
+void appendU32(Bytes& out, std::uint32_t value) {
     for (int shift = 0; shift < 32; shift += 8)
         out.push_back(static_cast<std::uint8_t>(value >> shift));
 }
 
-void appendF32(Bytes &out, float value) { appendU32(out, std::bit_cast<std::uint32_t>(value)); }
+void appendF32(Bytes& out, float value) { appendU32(out, std::bit_cast<std::uint32_t>(value)); }
 
 namespace {
 
-void appendU16(Bytes &out, std::uint32_t value) {
+void appendU16(Bytes& out, std::uint32_t value) {
     out.push_back(static_cast<std::uint8_t>(value));
     out.push_back(static_cast<std::uint8_t>(value >> 8));
 }
 
 } // namespace
 
-void appendFileHeader(Bytes &out, const Model &model) {
+void appendFileHeader(Bytes& out, const Model& model) {
     out.insert(out.end(), model.tag.begin(), model.tag.end());
     out.push_back(model.minorVersion);
     out.push_back(model.majorVersion);
@@ -36,7 +36,7 @@ void appendFileHeader(Bytes &out, const Model &model) {
             appendU32(out, word);
 }
 
-void appendMeshHeader(Bytes &out, const Mesh &mesh) {
+void appendMeshHeader(Bytes& out, const Mesh& mesh) {
     appendU32(out, MESH_TAG);
     for (float value : mesh.transform.m)
         appendF32(out, value);
@@ -45,13 +45,13 @@ void appendMeshHeader(Bytes &out, const Mesh &mesh) {
         appendU32(out, word);
 }
 
-void appendSection(Bytes &out, const MeshSection &section) {
+void appendSection(Bytes& out, const MeshSection& section) {
     appendU32(out, MGRP_TAG);
     out.insert(out.end(), section.materialName.begin(), section.materialName.end());
     for (std::uint32_t word : {section.opaqueWord1, section.faceCount, section.vertexCount,
                                section.triangleCount, section.lodCount, section.opaqueWord2})
         appendU32(out, word);
-    for (const auto *array : {&section.positions, &section.normals, &section.texCoords})
+    for (const auto* array : {&section.positions, &section.normals, &section.texCoords})
         for (float value : *array)
             appendF32(out, value);
     for (std::size_t t = 0; t + 2 < section.indices.size(); t += 3) {
@@ -62,12 +62,12 @@ void appendSection(Bytes &out, const MeshSection &section) {
     }
 }
 
-Bytes encodeModel(const Model &model) {
+Bytes encodeModel(const Model& model) {
     Bytes out;
     appendFileHeader(out, model);
-    for (const Mesh &mesh : model.meshes) {
+    for (const Mesh& mesh : model.meshes) {
         appendMeshHeader(out, mesh);
-        for (const MeshSection &section : mesh.sections)
+        for (const MeshSection& section : mesh.sections)
             appendSection(out, section);
     }
     return out;
@@ -91,7 +91,7 @@ MeshSection makeSection(std::string_view material, std::vector<float> positions,
     return section;
 }
 
-Mesh makeMesh(const Transform &transform, std::vector<MeshSection> sections) {
+Mesh makeMesh(const Transform& transform, std::vector<MeshSection> sections) {
     Mesh mesh;
     mesh.tag = MESH_TAG;
     mesh.transform = transform;

@@ -13,14 +13,14 @@ MeshSection cubeFaces(std::string_view material, int first) {
     std::vector<float> positions, normalArray, texCoords;
     std::vector<std::uint32_t> indices;
     for (int face = first; face < first + 3; ++face) {
-        const float *n = normals[face];
+        const float* n = normals[face];
         // Two axes spanning the face.
         const int axis = face / 2;
         const int u = (axis + 1) % 3;
         const int v = (axis + 2) % 3;
         const auto base = static_cast<std::uint32_t>(positions.size() / 3);
         const float corners[4][2] = {{-0.5f, -0.5f}, {0.5f, -0.5f}, {0.5f, 0.5f}, {-0.5f, 0.5f}};
-        for (const auto &corner : corners) {
+        for (const auto& corner : corners) {
             float p[3];
             p[axis] = 0.5f * n[axis];
             p[u] = corner[0];
