@@ -41,7 +41,8 @@ bool InputBuffer::refill() {
     const auto kept = static_cast<std::size_t>(end_ - cur_);
     if (kept == storage_.size())
         return false;
-    std::memmove(storage_.data(), cur_, kept);
+    if (kept > 0)
+        std::memmove(storage_.data(), cur_, kept);
     auto* room = reinterpret_cast<char*>(storage_.data() + kept);
     stream_->read(room, static_cast<std::streamsize>(storage_.size() - kept));
     const auto got = static_cast<std::size_t>(stream_->gcount());
