@@ -13,11 +13,6 @@
 namespace ulv {
 namespace {
 
-char* putText(char* p, std::string_view text) {
-    std::memcpy(p, text.data(), text.size());
-    return p + text.size();
-}
-
 void writeVectors(TextOut& out, std::string_view prefix, const float* values, std::size_t count,
                   std::size_t width, bool negateLast) {
     for (std::size_t k = 0; k < count; ++k, values += width) {
@@ -28,8 +23,7 @@ void writeVectors(TextOut& out, std::string_view prefix, const float* values, st
             const float value = negateLast && c + 1 == width ? -values[c] : values[c];
             p = formatFixed6(p, value);
         }
-        *p++ = '\n';
-        out.commit(p);
+        out.commit(endLine(p));
     }
 }
 
@@ -48,8 +42,7 @@ void writeFaces(TextOut& out, const MeshSection& section, std::uint32_t base) {
                 p = formatUint(p, number);
             }
         }
-        *p++ = '\n';
-        out.commit(p);
+        out.commit(endLine(p));
     }
 }
 
@@ -69,9 +62,11 @@ std::string mtlPathFor(const std::string& outputPath) {
 bool writeObj(Model model, std::ostream& obj, std::ostream& mtl, const std::string& mtlName) {
     TextOut objOut(obj);
     TextOut mtlOut(mtl);
-    objOut.put("# This is a converted version of a ULV .MOD file!\n\nmtllib ");
-    objOut.put(mtlName);
-    objOut.put("\n\n");
+    objOut.line("# This is a converted version of a ULV .MOD file!");
+    objOut.line();
+    objOut.put("mtllib ");
+    objOut.line(mtlName);
+    objOut.line();
 
     std::vector<std::uint32_t> vertexBase;
     std::uint32_t base = 1;
@@ -86,37 +81,35 @@ bool writeObj(Model model, std::ostream& obj, std::ostream& mtl, const std::stri
             base += section.vertexCount;
         }
     }
-    objOut.put("\n");
+    objOut.line();
     for (const Mesh& mesh : model.meshes)
         for (const MeshSection& section : mesh.sections)
             writeVectors(objOut, "vn", section.normals.data(), vertexLimit(section), 3, false);
-    objOut.put("\n");
+    objOut.line();
     for (const Mesh& mesh : model.meshes)
         for (const MeshSection& section : mesh.sections)
             writeVectors(objOut, "vt", section.texCoords.data(), vertexLimit(section), 2, true);
-    objOut.put("\n");
+    objOut.line();
 
     std::unordered_set<std::string> writtenMaterials;
     std::int32_t groupIndex = 0;
     for (const Mesh& mesh : model.meshes) {
         for (const MeshSection& section : mesh.sections) {
-            char* p = putText(objOut.room(), "g group");
-            p = formatInt(p, groupIndex);
-            *p++ = '\n';
-            objOut.commit(p);
+            objOut.commit(endLine(formatInt(putText(objOut.room(), "g group"), groupIndex)));
             const std::string name = materialNameOf(section);
             if (!name.empty()) {
-                objOut.commit(putText(putText(objOut.room(), "usemtl "), name + "\n"));
+                objOut.commit(endLine(putText(putText(objOut.room(), "usemtl "), name)));
                 if (writtenMaterials.insert(name).second) {
-                    char* q = putText(putText(mtlOut.room(), "newmtl "), name);
-                    q = putText(putText(q, "\nmap_Kd .\\"), name);
-                    mtlOut.commit(putText(q, ".BMP\n\n"));
+                    mtlOut.commit(endLine(putText(putText(mtlOut.room(), "newmtl "), name)));
+                    char* q = putText(putText(mtlOut.room(), "map_Kd .\\"), name);
+                    mtlOut.commit(endLine(putText(q, ".BMP")));
+                    mtlOut.line();
                 }
             }
             writeFaces(objOut, section, vertexBase[static_cast<std::size_t>(groupIndex)]);
             ++groupIndex;
         }
-        objOut.put("\n");
+        objOut.line();
     }
     const bool objOk = objOut.flush();
     const bool mtlOk = mtlOut.flush();

@@ -10,6 +10,20 @@
 
 namespace ulv {
 
+// The files are text: each line ends as the platform's text files do.
+#ifdef _WIN32
+inline constexpr std::string_view newline = "\r\n";
+#else
+inline constexpr std::string_view newline = "\n";
+#endif
+
+inline char* putText(char* p, std::string_view text) {
+    std::memcpy(p, text.data(), text.size());
+    return p + text.size();
+}
+
+inline char* endLine(char* p) { return putText(p, newline); }
+
 class TextOut {
   public:
     static constexpr std::size_t bufferSize = std::size_t{1} << 20;
@@ -28,6 +42,7 @@ class TextOut {
     }
     void commit(char* end) { cursor_ = end; }
 
+    // Text of any length; a line end goes in with endLine() or line().
     void put(std::string_view text) {
         while (!text.empty()) {
             char* p = room();
@@ -36,6 +51,11 @@ class TextOut {
             commit(p + n);
             text.remove_prefix(n);
         }
+    }
+
+    void line(std::string_view text = {}) {
+        put(text);
+        commit(endLine(room()));
     }
 
     // Hands everything buffered to the stream and flushes it; false when the
