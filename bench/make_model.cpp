@@ -1,8 +1,10 @@
 // Writes large models for benchmarks, streamed section by section:
-//   make_model OUT.mod VERTICES [GAP_BYTES] [SECTIONS_PER_MATERIAL]
+//   make_model OUT.mod VERTICES [GAP_BYTES [SECTION_VERTICES [MATERIALS]]]
 // VERTICES vertices and as many triangles in four meshes with non-trivial
-// transforms, sections of at most 60,000 vertices, a dozen materials; the
-// first mesh tag follows GAP_BYTES of filler.
+// transforms, sections of at most SECTION_VERTICES (60,000) vertices, using
+// MATERIALS (12) material names in turn; the first mesh tag follows GAP_BYTES
+// of filler.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -19,13 +21,17 @@ bool put(std::FILE* file, const ulv::Bytes& bytes) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4) {
-        std::fputs("usage: make_model OUT.mod VERTICES [GAP_BYTES]\n", stderr);
+    if (argc < 3 || argc > 6) {
+        std::fputs(
+            "usage: make_model OUT.mod VERTICES [GAP_BYTES [SECTION_VERTICES [MATERIALS]]]\n",
+            stderr);
         return 2;
     }
     const unsigned long long vertices = std::strtoull(argv[2], nullptr, 10);
     const unsigned long long gap = argc > 3 ? std::strtoull(argv[3], nullptr, 10) : 0;
-    constexpr unsigned long long perSection = 60000;
+    const unsigned long long perSection =
+        std::max(1ull, argc > 4 ? std::strtoull(argv[4], nullptr, 10) : 60000);
+    const int materials = std::max(1, argc > 5 ? std::atoi(argv[5]) : 12);
     constexpr int meshes = 4;
     std::FILE* file = std::fopen(argv[1], "wb");
     if (!file) {
@@ -83,7 +89,7 @@ int main(int argc, char** argv) {
                 const auto n = static_cast<std::uint32_t>(count);
                 indices.insert(indices.end(), {v, (v + 1) % n, (v + 2) % n});
             }
-            const std::string name = "material" + std::to_string(material++ % 12);
+            const std::string name = "material" + std::to_string(material++ % materials);
             bytes.clear();
             ulv::appendSection(bytes,
                                ulv::makeSection(name, std::move(positions), std::move(normals),

@@ -1,12 +1,17 @@
-// A large output buffer in front of a stream, so that numbers are formatted
-// straight into memory and the stream sees few, large writes.
+// Large output buffers in front of a stream, so that numbers are formatted
+// straight into memory and the stream sees few, large writes. Once a first
+// buffer is full, a background thread writes it while the next one fills, so
+// formatting and writing use both cores; small outputs never start a thread.
 #pragma once
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstring>
+#include <memory>
+#include <mutex>
 #include <ostream>
 #include <string_view>
-#include <vector>
+#include <thread>
 
 namespace ulv {
 
@@ -26,58 +31,49 @@ inline char* endLine(char* p) { return putText(p, newline); }
 
 class TextOut {
   public:
-    static constexpr std::size_t bufferSize = std::size_t{1} << 20;
+    static constexpr std::size_t bufferSize = std::size_t{1} << 22;
     // Longest line a caller may write after one call to room().
     static constexpr std::size_t maxLine = 512;
 
-    explicit TextOut(std::ostream& stream) : stream_(stream), buffer_(bufferSize) {}
+    explicit TextOut(std::ostream& stream);
+    ~TextOut();
     TextOut(const TextOut&) = delete;
     TextOut& operator=(const TextOut&) = delete;
 
     // A pointer with room for maxLine bytes; hand the end back to commit().
     char* room() {
-        if (static_cast<std::size_t>(buffer_.data() + buffer_.size() - cursor_) < maxLine)
-            drain();
+        if (static_cast<std::size_t>(limit_ - cursor_) < maxLine)
+            handOff();
         return cursor_;
     }
     void commit(char* end) { cursor_ = end; }
 
     // Text of any length; a line end goes in with endLine() or line().
-    void put(std::string_view text) {
-        while (!text.empty()) {
-            char* p = room();
-            const std::size_t n = std::min(text.size(), maxLine);
-            std::memcpy(p, text.data(), n);
-            commit(p + n);
-            text.remove_prefix(n);
-        }
-    }
+    void put(std::string_view text);
+    void line(std::string_view text = {});
 
-    void line(std::string_view text = {}) {
-        put(text);
-        commit(endLine(room()));
-    }
-
-    // Hands everything buffered to the stream and flushes it; false when the
+    // Writes everything buffered and flushes the stream; false when the
     // stream failed at any point.
-    bool flush() {
-        drain();
-        if (stream_)
-            stream_.flush();
-        return static_cast<bool>(stream_);
-    }
+    bool flush();
 
   private:
-    void drain() {
-        const auto size = static_cast<std::streamsize>(cursor_ - buffer_.data());
-        if (size > 0 && stream_)
-            stream_.write(buffer_.data(), size);
-        cursor_ = buffer_.data();
-    }
+    void handOff();
+    void waitForWriter(std::unique_lock<std::mutex>& lock);
+    void writeInBackground();
 
     std::ostream& stream_;
-    std::vector<char> buffer_;
-    char* cursor_ = buffer_.data();
+    // Not zero-filled: pages are touched only as far as text is written.
+    std::unique_ptr<char[]> buffers_[2];
+    int current_ = 0;
+    char* cursor_ = nullptr;
+    char* limit_ = nullptr;
+
+    std::thread writer_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    const char* pending_ = nullptr; // a full buffer the writer has not written yet
+    std::size_t pendingSize_ = 0;
+    bool stopping_ = false;
 };
 
 } // namespace ulv

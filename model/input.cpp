@@ -1,8 +1,13 @@
 #include "model/input.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <istream>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ulv {
 
@@ -94,6 +99,42 @@ const std::uint8_t* InputBuffer::take(std::size_t size) {
     return bytes;
 }
 
+namespace {
+
+// The first place in [p, end) where all four tag bytes start, or nullptr.
+// Checks sixteen places at a time: the speed does not depend on how often the
+// first tag byte shows up in the data.
+const std::uint8_t* findFirst(const std::uint8_t* p, const std::uint8_t* end,
+                              const std::uint8_t (&tag)[4]) {
+#if defined(__SSE2__)
+    const __m128i t0 = _mm_set1_epi8(static_cast<char>(tag[0]));
+    const __m128i t1 = _mm_set1_epi8(static_cast<char>(tag[1]));
+    const __m128i t2 = _mm_set1_epi8(static_cast<char>(tag[2]));
+    const __m128i t3 = _mm_set1_epi8(static_cast<char>(tag[3]));
+    for (; end - p >= 19; p += 16) {
+        const auto at = [p](int offset) {
+            return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + offset));
+        };
+        const __m128i hit =
+            _mm_and_si128(_mm_and_si128(_mm_cmpeq_epi8(at(0), t0), _mm_cmpeq_epi8(at(1), t1)),
+                          _mm_and_si128(_mm_cmpeq_epi8(at(2), t2), _mm_cmpeq_epi8(at(3), t3)));
+        if (const int mask = _mm_movemask_epi8(hit))
+            return p + std::countr_zero(static_cast<unsigned>(mask));
+    }
+#endif
+    std::uint32_t word;
+    std::memcpy(&word, tag, 4);
+    for (; end - p >= 4; ++p) {
+        std::uint32_t here;
+        std::memcpy(&here, p, 4);
+        if (here == word)
+            return p;
+    }
+    return nullptr;
+}
+
+} // namespace
+
 bool findTag(InputBuffer& input, std::uint32_t tagValue) {
     const std::uint8_t tag[4] = {
         static_cast<std::uint8_t>(tagValue),
@@ -102,23 +143,14 @@ bool findTag(InputBuffer& input, std::uint32_t tagValue) {
         static_cast<std::uint8_t>(tagValue >> 24),
     };
     for (;;) {
-        const std::uint8_t* p = input.cur_;
-        const std::uint8_t* const end = input.end_;
-        while (end - p >= 4) {
-            p = static_cast<const std::uint8_t*>(
-                std::memchr(p, tag[0], static_cast<std::size_t>(end - p - 3)));
-            if (!p)
-                break;
-            if (std::memcmp(p, tag, 4) == 0) {
-                input.cur_ = p + 4;
-                return true;
-            }
-            ++p;
+        if (const std::uint8_t* found = findFirst(input.cur_, input.end_, tag)) {
+            input.cur_ = found + 4;
+            return true;
         }
         // No match starts before the last three bytes; keep them, since a tag
         // may begin there and end in the next chunk.
-        if (end - input.cur_ > 3)
-            input.cur_ = end - 3;
+        if (input.end_ - input.cur_ > 3)
+            input.cur_ = input.end_ - 3;
         if (!input.refill())
             return false;
     }

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "model/huge_pages.h"
 #include "model/input.h"
 
 namespace ulv {
@@ -38,8 +39,10 @@ void readWords(const std::uint8_t* p, std::uint32_t* out, std::size_t count) {
 // Arrays grow a chunk at a time, so that a count the input cannot back is
 // never turned into an allocation; the size is reserved when it is known to fit.
 template <typename T> void prepare(InputBuffer& input, std::vector<T>& out, std::size_t count) {
-    if (input.remaining())
+    if (input.remaining()) {
         out.reserve(count);
+        adviseHugePages(out.data(), count * sizeof(T));
+    }
 }
 
 // Floats as stored; on a little-endian host the bytes already are the values.

@@ -348,6 +348,32 @@ TEST(Reader, LargeArraysCrossChunks) {
     EXPECT_EQ(encodeModel(readAll(bytes)), bytes);
 }
 
+TEST(FindTag, FindsTheFirstTagAtEveryOffset) {
+    // Filler of near misses: each differs from the tag in one byte.
+    const std::string nearMisses[] = {"xSEM", "HxEM", "HSxM", "HSEx", "HSE", "SEM", "HHSE"};
+    for (const std::string& miss : nearMisses) {
+        for (std::size_t length = 0; length <= 70; ++length) {
+            Bytes filler;
+            while (filler.size() < length)
+                filler.insert(filler.end(), miss.begin(), miss.end());
+            filler.resize(length);
+            {
+                InputBuffer input(filler.data(), filler.size());
+                EXPECT_FALSE(findTag(input, MESH_TAG)) << miss << " " << length;
+            }
+            for (std::size_t at = 0; at <= length; ++at) {
+                Bytes bytes = filler;
+                bytes.insert(bytes.begin() + static_cast<std::ptrdiff_t>(at), {'H', 'S', 'E', 'M'});
+                bytes.insert(bytes.end(), {'H', 'S', 'E', 'M', '!'});
+                InputBuffer input(bytes.data(), bytes.size());
+                ASSERT_TRUE(findTag(input, MESH_TAG));
+                // It stops after the first tag, not the second.
+                ASSERT_EQ(input.remaining(), bytes.size() - at - 4) << miss << " " << at;
+            }
+        }
+    }
+}
+
 struct CaptureCout {
     CaptureCout() : old(std::cout.rdbuf(captured.rdbuf())) {}
     ~CaptureCout() {

@@ -1,0 +1,111 @@
+#!/usr/bin/env bash
+# Measures the converter against copying its own output and prints one row per
+# target; exits 1 when a target is missed. Every figure is a ratio of two
+# commands run side by side, median of RUNS runs, so a busy machine slows both.
+#   bash bench/run.sh            (RUNS=5 VERTICES=2000000 by default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+runs=${RUNS:-5}
+vertices=${VERTICES:-2000000}
+build=${BUILD:-build/bench}
+work=${WORK:-$build/work}
+
+cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DULVTOOL_TESTS=OFF >/dev/null
+cmake --build "$build" -j2 --target ulvtool make_model >/dev/null
+tool=$PWD/$build/ulvtool
+gen=$PWD/$build/make_model
+mkdir -p "$work"
+cd "$work"
+
+now() { echo "${EPOCHREALTIME/./}"; }
+# Wall seconds of one run of a command, its output discarded.
+seconds() {
+    local start end
+    start=$(now)
+    "$@" >/dev/null
+    end=$(now)
+    echo "scale=4; ($end - $start) / 1000000" | bc
+}
+median() { printf '%s\n' "$@" | sort -g | awk '{a[NR] = $1} END {print a[int((NR + 1) / 2)]}'; }
+ratio() { echo "scale=3; $1 / $2" | bc; }
+# within LIMIT VALUE: 1 when VALUE <= LIMIT
+within() { [ "$(echo "$2 <= $1" | bc)" = 1 ]; }
+
+failed=0
+row() { # target, figure, limit, verdict
+    printf '| %-34s | %-46s | %-10s | %-4s |\n' "$1" "$2" "$3" "$4"
+}
+verdict() { if within "$1" "$2"; then echo ok; else failed=1; echo MISS; fi; }
+
+"$gen" big.mod "$vertices"
+"$gen" big4.mod $((4 * vertices))
+"$gen" gap.mod 1000 200000000
+"$gen" many.mod 300000 0 3 100000
+input=$(stat -c %s big.mod)
+
+# 1. End to end against cp of the very OBJ it wrote.
+tool_times=() cp_times=()
+for _ in $(seq "$runs"); do
+    rm -f out.obj out.mtl copy.obj
+    tool_times+=("$(seconds "$tool" big.mod out.obj)")
+    cp_times+=("$(seconds cp out.obj copy.obj)")
+done
+t=$(median "${tool_times[@]}")
+c=$(median "${cp_times[@]}")
+output=$(stat -c %s out.obj)
+e2e=$(ratio "$t" "$c")
+
+# 2. Peak memory against the input size.
+rm -f out.obj out.mtl
+rss_kib=$( { /usr/bin/time -f %M "$tool" big.mod out.obj >/dev/null; } 2>&1 | tail -n 1)
+limit_kib=$(echo "(1.3 * $input / 1024) + 32 * 1024" | bc)
+limit_kib=${limit_kib%.*}
+
+# 3. The tag search over 200 MB of filler against cat of the same file.
+gap_times=() cat_times=()
+for _ in $(seq "$runs"); do
+    rm -f gap.obj gap.mtl
+    gap_times+=("$(seconds "$tool" gap.mod gap.obj)")
+    cat_times+=("$(seconds sh -c 'cat gap.mod > /dev/null')")
+done
+g=$(median "${gap_times[@]}")
+k=$(median "${cat_times[@]}")
+gap=$(ratio "$g" "$k")
+
+# 4. Four times the model.
+big4_times=() big1_times=()
+for _ in $(seq "$runs"); do
+    rm -f out4.obj out4.mtl out.obj out.mtl
+    big4_times+=("$(seconds "$tool" big4.mod out4.obj)")
+    big1_times+=("$(seconds "$tool" big.mod out.obj)")
+done
+t4=$(median "${big4_times[@]}")
+t1=$(median "${big1_times[@]}")
+scale=$(ratio "$t4" "$t1")
+rm -f out4.obj out4.mtl
+
+# 5. 100,000 sections with as many materials; and a tiny model.
+many_times=() tiny_times=() true_times=()
+"$gen" tiny.mod 3
+for _ in $(seq "$runs"); do
+    many_times+=("$(seconds "$tool" many.mod many.obj)")
+    tiny_times+=("$(seconds "$tool" tiny.mod tiny.obj)")
+    true_times+=("$(seconds /bin/true)")
+done
+m=$(median "${many_times[@]}")
+tiny=$(median "${tiny_times[@]}")
+nothing=$(median "${true_times[@]}")
+cpu=$( { /usr/bin/time -f %P "$tool" big.mod out.obj >/dev/null; } 2>&1 | tail -n 1)
+
+echo "Input $(echo "scale=1; $input / 1048576" | bc) MiB, OBJ $(echo "scale=1; $output / 1048576" | bc) MiB, $vertices vertices, median of $runs runs"
+echo
+row "target" "measured" "limit" ""
+row "---" "---" "---" "---"
+row "end to end / cp of the OBJ" "$t s / $c s = $e2e" "1.3" "$(verdict 1.3 "$e2e")"
+row "peak RSS / (1.3 input + 32 MiB)" "$rss_kib KiB / $limit_kib KiB" "1.0" "$(verdict 1.0 "$(ratio "$rss_kib" "$limit_kib")")"
+row "200 MB gap / cat of the file" "$g s / $k s = $gap" "3.0" "$(verdict 3.0 "$gap")"
+row "4x model / 1x model" "$t4 s / $t1 s = $scale" "4.4" "$(verdict 4.4 "$scale")"
+row "100,000 sections and materials" "$m s" "1.0 s" "$(verdict 1.0 "$m")"
+row "CPU use, end to end" "$cpu of one core" "" ""
+row "3-vertex model / /bin/true" "$tiny s / $nothing s" "" ""
+exit "$failed"

@@ -1,0 +1,99 @@
+#include "export/text_out.h"
+
+#include <algorithm>
+
+#include "model/huge_pages.h"
+
+namespace ulv {
+
+TextOut::TextOut(std::ostream& stream) : stream_(stream) {
+    buffers_[0].reset(new char[bufferSize]);
+    adviseHugePages(buffers_[0].get(), bufferSize);
+    cursor_ = buffers_[0].get();
+    limit_ = cursor_ + bufferSize;
+}
+
+TextOut::~TextOut() {
+    if (writer_.joinable()) {
+        {
+            std::unique_lock lock(mutex_);
+            waitForWriter(lock);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        writer_.join();
+    }
+}
+
+void TextOut::put(std::string_view text) {
+    while (!text.empty()) {
+        char* p = room();
+        const std::size_t n = std::min(text.size(), maxLine);
+        std::memcpy(p, text.data(), n);
+        commit(p + n);
+        text.remove_prefix(n);
+    }
+}
+
+void TextOut::line(std::string_view text) {
+    put(text);
+    commit(endLine(room()));
+}
+
+void TextOut::waitForWriter(std::unique_lock<std::mutex>& lock) {
+    changed_.wait(lock, [this] { return pending_ == nullptr; });
+}
+
+void TextOut::writeInBackground() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait(lock, [this] { return pending_ != nullptr || stopping_; });
+        if (!pending_)
+            return;
+        const char* data = pending_;
+        const auto size = static_cast<std::streamsize>(pendingSize_);
+        lock.unlock();
+        if (stream_)
+            stream_.write(data, size);
+        lock.lock();
+        pending_ = nullptr;
+        changed_.notify_all();
+    }
+}
+
+void TextOut::handOff() {
+    char* full = buffers_[current_].get();
+    const auto size = static_cast<std::size_t>(cursor_ - full);
+    if (!writer_.joinable()) {
+        buffers_[1].reset(new char[bufferSize]);
+        adviseHugePages(buffers_[1].get(), bufferSize);
+        writer_ = std::thread([this] { writeInBackground(); });
+    }
+    {
+        std::unique_lock lock(mutex_);
+        waitForWriter(lock);
+        pending_ = full;
+        pendingSize_ = size;
+    }
+    changed_.notify_all();
+    current_ ^= 1;
+    cursor_ = buffers_[current_].get();
+    limit_ = cursor_ + bufferSize;
+}
+
+bool TextOut::flush() {
+    {
+        // The stream is the writer's until its last buffer is out.
+        std::unique_lock lock(mutex_);
+        waitForWriter(lock);
+    }
+    char* start = buffers_[current_].get();
+    if (cursor_ > start && stream_)
+        stream_.write(start, cursor_ - start);
+    cursor_ = start;
+    if (stream_)
+        stream_.flush();
+    return static_cast<bool>(stream_);
+}
+
+} // namespace ulv
