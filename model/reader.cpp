@@ -41,7 +41,7 @@ void readWords(const std::uint8_t* p, std::uint32_t* out, std::size_t count) {
 template <typename T> void prepare(InputBuffer& input, std::vector<T>& out, std::size_t count) {
     if (input.remaining()) {
         out.reserve(count);
-        adviseHugePages(out.data(), count * sizeof(T));
+        adviseHugePages(out.data(), count * sizeof(T), true);
     }
 }
 
