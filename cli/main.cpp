@@ -1,11 +1,21 @@
 // ulvtool: converts a .MOD model file to a Wavefront OBJ file and its MTL library.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "export/obj_writer.h"
+#include "export/utf8_path.h"
 #include "model/reader.h"
 
 namespace {
@@ -25,16 +35,18 @@ void printUsage() {
 
 } // namespace ulv
 
-int main(int argc, char** argv) {
-    if (argc < 2) {
+namespace {
+
+// The arguments after the program's name, as UTF-8 text.
+int convert(const std::vector<std::string>& arguments) {
+    if (arguments.empty()) {
         ulv::printUsage();
         return 0;
     }
     std::string inputPath;
     bool inputGiven = false;
     std::string outputPath = "default.obj";
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
+    for (const std::string& argument : arguments) {
         if (argument == "-v") {
             ulv::verbose = true;
         } else if (!inputGiven) {
@@ -54,8 +66,9 @@ int main(int argc, char** argv) {
         std::error_code error;
         std::ifstream input;
         // A folder opens on some systems but has no bytes to read.
-        if (!std::filesystem::is_directory(inputPath, error))
-            input.open(inputPath, std::ios::binary);
+        const std::filesystem::path path = ulv::utf8Path(inputPath);
+        if (!std::filesystem::is_directory(path, error))
+            input.open(path, std::ios::binary);
         if (!input.is_open()) {
             say("Unable to open the requested file");
             return 1;
@@ -81,3 +94,31 @@ int main(int argc, char** argv) {
     }
     return 0;
 }
+
+#ifdef _WIN32
+// Ill-formed UTF-16 becomes U+FFFD, so such a name is reported as not found.
+std::string utf8Of(const wchar_t* text) {
+    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+    if (size <= 1)
+        return {};
+    std::string out(static_cast<std::size_t>(size), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+    out.pop_back();
+    return out;
+}
+#endif
+
+} // namespace
+
+#ifdef _WIN32
+// The wide arguments: the narrow ones are in the ANSI code page, which cannot
+// hold every file name.
+int wmain(int argc, wchar_t** argv) {
+    std::vector<std::string> arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments.push_back(utf8Of(argv[i]));
+    return convert(arguments);
+}
+#else
+int main(int argc, char** argv) { return convert({argv + (argc > 0 ? 1 : 0), argv + argc}); }
+#endif

@@ -9,6 +9,7 @@
 
 #include "export/format.h"
 #include "export/text_out.h"
+#include "export/utf8_path.h"
 
 namespace ulv {
 namespace {
@@ -56,7 +57,9 @@ std::size_t vertexLimit(const MeshSection& section) {
 } // namespace
 
 std::string mtlPathFor(const std::string& outputPath) {
-    return std::filesystem::path(outputPath).replace_extension(".mtl").string();
+    // On Windows a backslash ends a folder name as '/' does, so an extension
+    // is never looked for across one.
+    return utf8Text(utf8Path(outputPath).replace_extension(".mtl"));
 }
 
 bool writeObj(Model model, std::ostream& obj, std::ostream& mtl, const std::string& mtlName) {

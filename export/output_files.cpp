@@ -1,7 +1,15 @@
 // Replacing output files safely: both files are written beside their targets
 // under temporary names and renamed into place only when both are complete.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
 #include <fcntl.h>
 #include <unistd.h>
+#endif
 
 #include <filesystem>
 #include <fstream>
@@ -9,6 +17,7 @@
 #include <system_error>
 
 #include "export/obj_writer.h"
+#include "export/utf8_path.h"
 
 namespace ulv {
 namespace {
@@ -20,21 +29,52 @@ struct Target {
     fs::path temp; // empty when the target is written directly
 };
 
+enum class Created { yes, taken, failed };
+
+// Creates `path` only if nothing is there yet.
+Created createNew(const fs::path& path) {
+#ifdef _WIN32
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        ::CloseHandle(handle);
+        return Created::yes;
+    }
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS ? Created::taken
+                                                                       : Created::failed;
+#else
+    // 0666 less the umask, as a plain create gives; not mkstemp's 0600.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+        ::close(fd);
+        return Created::yes;
+    }
+    return errno == EEXIST ? Created::taken : Created::failed;
+#endif
+}
+
 fs::path createTemp(const fs::path& target) {
     std::random_device seed;
     std::mt19937 random(seed());
-    // Keep the temporary name within the usual 255-byte limit.
-    const std::string stem = target.filename().string().substr(0, 200);
+    // Keep the temporary name within the usual 255-unit limit.
+    fs::path::string_type stem = target.filename().native().substr(0, 200);
+#ifdef _WIN32
+    // Never keep half of a UTF-16 surrogate pair.
+    if (!stem.empty() && stem.back() >= 0xD800 && stem.back() <= 0xDBFF)
+        stem.pop_back();
+#endif
     for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path temp =
-            target.parent_path() / ("." + stem + "." + std::to_string(random() % 1000000) + ".tmp");
-        // 0666 less the umask, as a plain create gives; not mkstemp's 0600.
-        const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0) {
-            ::close(fd);
+        fs::path name = ".";
+        name += stem;
+        name += ".";
+        name += std::to_string(random() % 1000000);
+        name += ".tmp";
+        const fs::path temp = target.parent_path() / name;
+        const Created created = createNew(temp);
+        if (created == Created::yes)
             return temp;
-        }
-        if (errno != EEXIST)
+        if (created == Created::failed)
             break;
     }
     return {};
@@ -82,18 +122,24 @@ void discard(const Target& target) {
 }
 
 bool commit(const Target& target) {
+    if (target.temp.empty())
+        return true;
+#ifdef _WIN32
+    // A plain rename there refuses to replace an existing file.
+    return ::MoveFileExW(target.temp.c_str(), target.path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+#else
     std::error_code error;
-    if (!target.temp.empty())
-        fs::rename(target.temp, target.path, error);
+    fs::rename(target.temp, target.path, error);
     return !error;
+#endif
 }
 
 } // namespace
 
 bool writeObj(Model model, const std::string& outputPath) {
     const std::string mtlPath = mtlPathFor(outputPath);
-    Target obj{outputPath, {}};
-    Target mtl{mtlPath, {}};
+    Target obj{utf8Path(outputPath), {}};
+    Target mtl{utf8Path(mtlPath), {}};
     bool ok = prepare(obj) && prepare(mtl);
     if (ok) {
         std::ofstream objStream;
@@ -101,7 +147,7 @@ bool writeObj(Model model, const std::string& outputPath) {
         ok = open(objStream, obj) && open(mtlStream, mtl);
         if (ok)
             ok = writeObj(std::move(model), objStream, mtlStream,
-                          fs::path(mtlPath).filename().string());
+                          utf8Text(utf8Path(mtlPath).filename()));
         // Both are closed whatever happened, and both must close cleanly.
         const bool objClosed = close(objStream);
         const bool mtlClosed = close(mtlStream);

@@ -36,7 +36,8 @@ class Cli : public ::testing::Test {
     std::map<std::string, std::string> files() const {
         std::map<std::string, std::string> out;
         for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-            const std::string name = fs::relative(entry.path(), dir).string();
+            const std::u8string utf8 = fs::relative(entry.path(), dir).u8string();
+            const std::string name(utf8.begin(), utf8.end());
             out[name] = entry.is_directory() ? "/" : slurp(entry.path());
         }
         return out;
@@ -48,6 +49,8 @@ class Cli : public ::testing::Test {
     const std::pair<std::string, std::string> defaults = expectedFiles(sample, "default.mtl");
 };
 
+// The console lines as written with "\n"; withLineEnds() gives what the tool
+// prints here.
 const std::string kUsage = "ULVTOOL Convertor v0.1\n"
                            "Usage:\n"
                            "   ulvtool filename [output filename]\n"
@@ -63,6 +66,12 @@ const std::string kDump = [] {
     const std::string roof = "Num faces: 4\nNum verts:5\nNum triangles: 4\nNum LODs: 1\n";
     return dump + mesh0 + cube + cube + mesh1 + cube + roof;
 }();
+
+#ifdef _WIN32
+const char* const kNullDevice = "NUL";
+#else
+const char* const kNullDevice = "/dev/null";
+#endif
 
 TEST_F(Cli, Arguments) {
     struct Case {
@@ -86,7 +95,7 @@ TEST_F(Cli, Arguments) {
         {{"-V", "model.mod"}, "Unable to open the requested file\n", 1, {}},
         {{"missing.mod"}, "Unable to open the requested file\n", 1, {}},
         {{"."}, "Unable to open the requested file\n", 1, {}},
-        {{"/dev/null"},
+        {{kNullDevice},
          "Exception thrown: Not a valid model file! Unexpected end of file!\n",
          1,
          {}},
@@ -99,7 +108,7 @@ TEST_F(Cli, Arguments) {
         std::string what;
         for (const std::string& arg : c.args)
             what += arg + " ";
-        EXPECT_EQ(result.out, c.out) << what;
+        EXPECT_EQ(result.out, withLineEnds(c.out)) << what;
         EXPECT_EQ(result.status, c.status) << what;
         std::vector<std::string> names;
         for (const auto& [name, bytes] : files())
@@ -117,12 +126,85 @@ TEST_F(Cli, WritesTheModel) {
 }
 
 TEST_F(Cli, LibraryNamedByFileNameAlone) {
-    fs::create_directory(dir / "sub");
-    EXPECT_EQ(run(dir, {"model.mod", "sub/model.obj"}).status, 0);
-    const std::string obj = slurp(dir / "sub" / "model.obj");
-    EXPECT_NE(obj.find("\nmtllib model.mtl\n"), std::string::npos);
-    EXPECT_EQ(obj, expectedFiles(sample, "model.mtl").first);
-    EXPECT_TRUE(fs::exists(dir / "sub" / "model.mtl"));
+    struct Case {
+        std::string output;
+        fs::path obj, mtl; // relative to the scratch folder
+        std::string mtllib;
+    } cases[] = {
+        {"sub/model.obj", fs::path("sub") / "model.obj", fs::path("sub") / "model.mtl",
+         "model.mtl"},
+        {"sub.v2/model", fs::path("sub.v2") / "model", fs::path("sub.v2") / "model.mtl",
+         "model.mtl"},
+#ifdef _WIN32
+        // Both separators end a folder name there.
+        {"sub\\model.obj", fs::path("sub") / "model.obj", fs::path("sub") / "model.mtl",
+         "model.mtl"},
+        {"sub.v2\\model", fs::path("sub.v2") / "model", fs::path("sub.v2") / "model.mtl",
+         "model.mtl"},
+#else
+        // A backslash is a letter of the file name here.
+        {"sub\\model.obj", "sub\\model.obj", "sub\\model.mtl", "sub\\model.mtl"},
+        {"sub.v2\\model", "sub.v2\\model", "sub.mtl", "sub.mtl"},
+#endif
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir);
+        fs::create_directories(dir / "sub");
+        fs::create_directories(dir / "sub.v2");
+        spit(dir / "model.mod", sample);
+        EXPECT_EQ(run(dir, {"model.mod", c.output}).status, 0) << c.output;
+        const std::string obj = slurp(dir / c.obj);
+        EXPECT_NE(obj.find(withLineEnds("\nmtllib " + c.mtllib + "\n")), std::string::npos)
+            << c.output;
+        EXPECT_EQ(obj, expectedFiles(sample, c.mtllib).first) << c.output;
+        EXPECT_EQ(slurp(dir / c.mtl), defaults.second) << c.output;
+    }
+}
+
+TEST_F(Cli, NamesInAnyScript) {
+    // Folder and file names that no single code page holds together.
+    const std::pair<std::u8string, std::u8string> cases[] = {
+        {u8"Mod\u00e8les", u8"\u00dcBER"},
+        {u8"\u041c\u043e\u0434\u0435\u043b\u0438", u8"\u0411\u0430\u0448\u043d\u044f"},
+        {u8"\u30e2\u30c7\u30eb", u8"\u57ce \u2013 \u5929\u5b88"},
+    };
+    for (const auto& [folder, stem] : cases) {
+        const std::string text(folder.begin(), folder.end());
+        const std::string name(stem.begin(), stem.end());
+        const fs::path sub = dir / folder;
+        fs::create_directory(sub);
+        spit(sub / (stem + u8".mod"), sample);
+        // Named from outside the folder, and from inside it with the default output.
+        EXPECT_EQ(run(dir, {text + "/" + name + ".mod", text + "/" + name + ".obj"}).status, 0)
+            << text;
+        EXPECT_EQ(slurp(sub / (stem + u8".obj")), expectedFiles(sample, name + ".mtl").first)
+            << text;
+        EXPECT_EQ(slurp(sub / (stem + u8".mtl")), defaults.second) << text;
+        EXPECT_EQ(run(sub, {name + ".mod"}).status, 0) << text;
+        EXPECT_EQ(slurp(sub / "default.obj"), defaults.first) << text;
+        EXPECT_EQ(slurp(sub / "default.mtl"), defaults.second) << text;
+        fs::remove_all(sub);
+    }
+    EXPECT_EQ(files().size(), 1u);
+}
+
+TEST_F(Cli, ReplacesEarlierOutput) {
+    // The second run writes other text over both files.
+    Model other = sampleModel();
+    other.meshes.pop_back();
+    other.numMeshes = 1;
+    const Bytes smaller = encodeModel(other);
+    spit(dir / "other.mod", smaller);
+    ASSERT_EQ(run(dir, {"model.mod", "out.obj"}).status, 0);
+    const Outcome result = run(dir, {"other.mod", "out.obj"});
+    EXPECT_EQ(result.out, "");
+    EXPECT_EQ(result.status, 0);
+    const auto [obj, mtl] = expectedFiles(smaller, "out.mtl");
+    ASSERT_NE(obj, expectedFiles(sample, "out.mtl").first);
+    const auto left = files();
+    EXPECT_EQ(left.size(), 4u);
+    EXPECT_EQ(left.at("out.obj"), obj);
+    EXPECT_EQ(left.at("out.mtl"), mtl);
 }
 
 TEST_F(Cli, MalformedModels) {
@@ -141,7 +223,7 @@ TEST_F(Cli, MalformedModels) {
         // An old output stays as it was.
         std::ofstream(dir / "out.obj") << "old";
         const Outcome result = run(dir, {"bad.mod", "out.obj"});
-        EXPECT_EQ(result.out, message);
+        EXPECT_EQ(result.out, withLineEnds(message));
         EXPECT_EQ(result.status, 1);
         const auto left = files();
         EXPECT_EQ(left.size(), 3u);
@@ -153,8 +235,8 @@ TEST_F(Cli, VerboseLinesStayAboveTheError) {
     const Bytes truncated(sample.begin(), sample.end() - 5);
     spit(dir / "bad.mod", truncated);
     const Outcome result = run(dir, {"-v", "bad.mod"});
-    EXPECT_EQ(result.out,
-              kDump + "Exception thrown: Not a valid model file! Unexpected end of file!\n");
+    EXPECT_EQ(result.out, withLineEnds(kDump + "Exception thrown: Not a valid model file! "
+                                               "Unexpected end of file!\n"));
     EXPECT_EQ(result.status, 1);
 }
 
@@ -162,12 +244,14 @@ TEST_F(Cli, OutputFailures) {
     std::ofstream(dir / "old.obj") << "old obj";
     fs::create_directory(dir / "old.mtl");
     fs::create_directory(dir / "folder.obj");
-    const std::vector<std::string> outputs = {"missing/x.obj", "folder.obj", "old.obj", "",
-                                              "/dev/full"};
+    std::vector<std::string> outputs = {"missing/x.obj", "folder.obj", "old.obj", ""};
+#ifndef _WIN32
+    outputs.push_back("/dev/full");
+#endif
     const auto before = files();
     for (const std::string& output : outputs) {
         const Outcome result = run(dir, {"model.mod", output});
-        EXPECT_EQ(result.out, "Unable to write the output file\n") << output;
+        EXPECT_EQ(result.out, withLineEnds("Unable to write the output file\n")) << output;
         EXPECT_EQ(result.status, 1) << output;
         EXPECT_EQ(files(), before) << output;
     }

@@ -1,16 +1,109 @@
 #include "tests/support/process.h"
 
 #include <gtest/gtest.h>
+
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#else
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <fstream>
+#include <string>
+#include <vector>
 
 namespace ulv {
 
 namespace fs = std::filesystem;
 
+#ifdef _WIN32
+
+namespace {
+
+std::wstring wide(const std::string& utf8) {
+    const int size =
+        ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(size), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), out.data(), size);
+    return out;
+}
+
+// Quotes one argument so that the C runtime's parser gives it back unchanged.
+std::wstring quoted(const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+        return arg;
+    std::wstring out = L"\"";
+    std::size_t backslashes = 0;
+    for (const wchar_t c : arg) {
+        if (c == L'\\') {
+            ++backslashes;
+            continue;
+        }
+        // Backslashes are literal except before a quote.
+        out.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
+        backslashes = 0;
+        out += c;
+    }
+    out.append(2 * backslashes, L'\\');
+    return out + L"\"";
+}
+
+} // namespace
+
 Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
+    // Built as a path of the build machine; made whole while the current
+    // drive is still the one that holds it.
+    static const fs::path tool = fs::absolute(ULVTOOL_PATH);
+    std::wstring command = quoted(tool.native());
+    for (const std::string& arg : args)
+        command += L" " + quoted(wide(arg));
+
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    HANDLE readEnd = nullptr;
+    HANDLE writeEnd = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+        return {};
+    ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = writeEnd;
+    PROCESS_INFORMATION process{};
+    const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
+                                          nullptr, dir.c_str(), &startup, &process);
+    ::CloseHandle(writeEnd);
+    Outcome result;
+    if (!started) {
+        ::CloseHandle(readEnd);
+        return result;
+    }
+    char buffer[4096];
+    DWORD n = 0;
+    while (::ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0)
+        result.out.append(buffer, n);
+    ::CloseHandle(readEnd);
+    ::WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    // A crash ends the process with an exception code, not an exit status.
+    result.status = code >= 0xC0000000u ? -1 : static_cast<int>(code);
+    return result;
+}
+
+#else
+
+namespace {
+
+Outcome runTool(const fs::path& dir, const std::vector<std::string>& args,
+                const std::uint64_t* fileSizeLimit) {
     const char* tool = ULVTOOL_PATH;
     int pipeEnds[2];
     if (::pipe(pipeEnds) != 0)
@@ -22,6 +115,12 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
         ::close(pipeEnds[1]);
         if (::chdir(dir.c_str()) != 0)
             ::_exit(127);
+        if (fileSizeLimit) {
+            const auto bytes = static_cast<rlim_t>(*fileSizeLimit);
+            const rlimit limit{bytes, bytes};
+            if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
+                ::_exit(127);
+        }
         std::vector<char*> argv{const_cast<char*>(tool)};
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
@@ -41,6 +140,33 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
     return result;
 }
 
+} // namespace
+
+Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
+    return runTool(dir, args, nullptr);
+}
+
+Outcome run(const fs::path& dir, const std::vector<std::string>& args,
+            std::uint64_t fileSizeLimit) {
+    return runTool(dir, args, &fileSizeLimit);
+}
+
+#endif
+
+std::string withLineEnds(std::string_view text) {
+#ifdef _WIN32
+    std::string out;
+    for (const char c : text) {
+        if (c == '\n')
+            out += '\r';
+        out += c;
+    }
+    return out;
+#else
+    return std::string(text);
+#endif
+}
+
 std::string slurp(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
@@ -54,8 +180,13 @@ void spit(const fs::path& path, const Bytes& bytes) {
 
 ScratchDir::ScratchDir() {
     const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-    path = fs::temp_directory_path() / ("ulv-" + std::to_string(::getpid()) + "-" +
-                                        test->test_suite_name() + "-" + test->name());
+#ifdef _WIN32
+    const auto pid = ::GetCurrentProcessId();
+#else
+    const auto pid = ::getpid();
+#endif
+    path = fs::temp_directory_path() /
+           ("ulv-" + std::to_string(pid) + "-" + test->test_suite_name() + "-" + test->name());
     fs::remove_all(path);
     fs::create_directories(path);
 }

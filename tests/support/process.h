@@ -1,8 +1,10 @@
 // Running the built tool, and small file helpers for tests that do.
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "tests/support/model_builder.h"
@@ -14,8 +16,19 @@ struct Outcome {
     int status = -1; // exit status, -1 when it did not exit normally
 };
 
-// Runs the built tool in `dir`.
+// Runs the built tool in `dir`; the arguments are UTF-8 text.
 Outcome run(const std::filesystem::path& dir, const std::vector<std::string>& args);
+
+#ifndef _WIN32
+// As run(), with the tool's files limited to `fileSizeLimit` bytes
+// (RLIMIT_FSIZE), as a full disk or a quota limits them.
+Outcome run(const std::filesystem::path& dir, const std::vector<std::string>& args,
+            std::uint64_t fileSizeLimit);
+#endif
+
+// Text with each "\n" turned into the line end the tool writes here: its files
+// and its console lines end in CR LF on Windows, in LF elsewhere.
+std::string withLineEnds(std::string_view text);
 
 std::string slurp(const std::filesystem::path& path);
 void spit(const std::filesystem::path& path, const Bytes& bytes);
