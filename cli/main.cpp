@@ -7,6 +7,7 @@
 #include <windows.h>
 #endif
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -120,5 +121,10 @@ int wmain(int argc, wchar_t** argv) {
     return convert(arguments);
 }
 #else
-int main(int argc, char** argv) { return convert({argv + (argc > 0 ? 1 : 0), argv + argc}); }
+int main(int argc, char** argv) {
+    // Past a file size limit a write must fail and be reported like a full
+    // disk, not kill the tool and leave its temporary files behind.
+    std::signal(SIGXFSZ, SIG_IGN);
+    return convert({argv + (argc > 0 ? 1 : 0), argv + argc});
+}
 #endif
