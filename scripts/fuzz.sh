@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer target with clang under ASan and UBSan and runs it for a
+# bounded time; any crash, leak, sanitizer report, hang or excess allocation
+# fails the run and leaves the input under BUILD/findings/.
+#   bash scripts/fuzz.sh [SECONDS [BUILD_DIR]]      (defaults: 60, build/fuzz)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-60}
+build=${2:-build/fuzz}
+
+packages=(clang libclang-rt-14-dev cmake make)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+    sudo=""
+    [ "$(id -u)" -eq 0 ] || sudo="sudo"
+    echo "Installing ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DULVTOOL_FUZZ=ON -DULVTOOL_TESTS=OFF -DULVTOOL_WERROR=ON >/dev/null
+cmake --build "$build" -j 2 --target fuzz_model make_seeds
+
+# Seeds are made afresh each run; the corpus the fuzzer grows is kept in the
+# build folder, so a later run starts where this one stopped.
+rm -rf "$build/seeds"
+mkdir -p "$build/seeds" "$build/corpus" "$build/findings"
+"$build/tests/fuzz/make_seeds" "$build/seeds"
+cp examples/sample.mod "$build/seeds/"
+
+# Inputs up to 16 KiB: the writer's output grows linearly with the input, so
+# this also bounds what one input can make it write. No single allocation of
+# 64 MiB or more, and no input slower than 10 s.
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    "$build/tests/fuzz/fuzz_model" "$build/corpus" "$build/seeds" \
+    -dict=tests/fuzz/model.dict -max_len=16384 -malloc_limit_mb=64 -timeout=10 \
+    -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$build/findings/" \
+    2>"$build/fuzz.log" || {
+    status=$?
+    tail -n 60 "$build/fuzz.log"
+    echo "fuzz: finding, input saved in $build/findings/" >&2
+    exit "$status"
+}
+grep -E '^(Done|stat::number_of_executed_units|stat::new_units_added|stat::peak_rss_mb)' \
+    "$build/fuzz.log"
+echo "fuzz: no findings in $seconds s"
