@@ -84,7 +84,7 @@ class BadInput : public ::testing::Test {
     void expectRejected(const Bytes& input, const std::string& message, const std::string& what) {
         reset(input);
         const Outcome result = run(dir, {"in.mod", "out.obj"});
-        EXPECT_EQ(result.out, "Exception thrown: " + message + "\n") << what;
+        EXPECT_EQ(result.out, withLineEnds("Exception thrown: " + message + "\n")) << what;
         EXPECT_EQ(result.status, 1) << what;
         const std::map<std::string, std::string> expected = {
             {"in.mod", std::string(input.begin(), input.end())},
@@ -305,7 +305,7 @@ TEST_F(SpecialInput, Pipes) {
         reset({});
         const Outcome result = runOnPipe(bytes);
         const std::string what = "case " + std::to_string(index++);
-        EXPECT_EQ(result.out, "Exception thrown: " + message + "\n") << what;
+        EXPECT_EQ(result.out, withLineEnds("Exception thrown: " + message + "\n")) << what;
         EXPECT_EQ(result.status, 1) << what;
         const std::map<std::string, std::string> expected = {
             {"in.mod", ""}, {"out.mtl", "old mtl"}, {"out.obj", "old obj"}};

@@ -19,7 +19,7 @@ inline std::map<std::string, std::string> filesIn(const std::filesystem::path& d
         if (entry.is_symlink())
             out[name] = "-> " + fs::read_symlink(entry.path()).string();
         else if (entry.is_directory())
-            out[name] = "/";
+            out[name] = std::string(1, '/');
         else
             out[name] = slurp(entry.path());
     }
