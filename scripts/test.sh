@@ -33,3 +33,6 @@ cmake -S . -B build/asan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANIT
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
+
+echo "== fuzz the reader and writer for 60 s under ASan and UBSan"
+bash scripts/fuzz.sh 60 build/fuzz
