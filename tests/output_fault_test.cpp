@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "export/obj_writer.h"
+#include "export/text_out.h"
 #include "model/reader.h"
 #include "tests/file_tree.h"
 #include "tests/support/model_builder.h"
@@ -38,15 +39,18 @@ std::pair<std::string, std::string> converted(const Bytes& bytes, const std::str
 }
 
 #ifndef _WIN32
-// Big enough that the OBJ fills the writer's buffer more than once.
+// Big enough that the OBJ fills the writer's buffer twice over, so that a
+// write fails after whole buffers went out.
 Bytes largeModel() {
     std::vector<float> positions, normals, texCoords;
     std::vector<std::uint32_t> indices;
-    for (std::uint32_t k = 0; k < 15000; ++k) {
+    // At least 100 bytes of OBJ text per vertex.
+    const auto vertices = static_cast<std::uint32_t>(3 * TextOut::bufferSize / 100);
+    for (std::uint32_t k = 0; k < vertices; ++k) {
         const float f = static_cast<float>(k);
         positions.insert(positions.end(), {f, f / 7, -f});
         normals.insert(normals.end(), {0, 1, 0});
-        texCoords.insert(texCoords.end(), {f / 15000, 0.5f});
+        texCoords.insert(texCoords.end(), {f / static_cast<float>(vertices), 0.5f});
         indices.insert(indices.end(), {k % 65536, (k + 1) % 65536, (k + 2) % 65536});
     }
     return encodeModel(makeModel({makeMesh(
@@ -77,7 +81,8 @@ TEST_F(OutputFault, FileSizeLimit) {
     const auto [sampleObj, sampleMtl] = converted(sample, "out.mtl");
     const auto [largeObj, largeMtl] = converted(large, "out.mtl");
     ASSERT_LT(sampleMtl.size(), sampleObj.size());
-    ASSERT_GT(largeObj.size(), std::size_t{2} << 20);
+    const std::uint64_t buffer = TextOut::bufferSize;
+    ASSERT_GT(largeObj.size(), 2 * buffer);
     struct Case {
         const Bytes& input;
         std::uint64_t limit;
@@ -89,8 +94,9 @@ TEST_F(OutputFault, FileSizeLimit) {
         {sample, sampleMtl.size(), false},
         {sample, sampleObj.size() - 1, false},
         {sample, sampleObj.size(), true},
-        {large, std::uint64_t{1} << 20, false},
-        {large, (std::uint64_t{1} << 20) + 1, false},
+        {large, buffer, false},
+        {large, buffer + 1, false},
+        {large, 2 * buffer + 1, false},
         {large, largeObj.size() - 1, false},
         {large, largeObj.size(), true},
     };
