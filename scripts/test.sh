@@ -36,3 +36,9 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 
 echo "== fuzz the reader and writer for 60 s under ASan and UBSan"
 bash scripts/fuzz.sh 60 build/fuzz
+
+echo "== Windows build, tested under Wine"
+bash scripts/windows.sh build/win
+
+echo "== release packages, the .deb installed, the library and a project built against it"
+bash scripts/package.sh build/test build/win build/packages

@@ -1,0 +1,131 @@
+#!/usr/bin/env bash
+# Builds the release packages into build/packages (or OUT) and checks them: the
+# .tar.gz and .deb of the Linux build, the .zip of the Windows build, each
+# holding the tool, the README, the licence and the man page. The .deb is
+# installed and its ulvtool converts the sample as the build's does; the
+# Windows ulvtool.exe from the .zip does too under Wine, with CR LF line ends.
+# Then the library is installed into OUT/prefix and the project in
+# tests/consumer is built against it and run on the sample.
+#   bash scripts/package.sh [LINUX_BUILD [WINDOWS_BUILD [OUT]]]
+# (default build/test, build/win, build/packages).
+# A build folder that does not exist yet is configured (without tests) first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+linux=${1:-build/test}
+windows=${2:-build/win}
+out=${3:-build/packages}
+
+packages=(cmake g++ make dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine)
+missing=()
+for package in "${packages[@]}"; do
+    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
+done
+sudo=""
+[ "$(id -u)" -eq 0 ] || sudo="sudo"
+if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing ${missing[*]}"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+fi
+
+jobs=$(nproc)
+[ -f "$linux/CMakeCache.txt" ] || cmake -S . -B "$linux" -DULVTOOL_TESTS=OFF >/dev/null
+[ -f "$windows/CMakeCache.txt" ] || cmake -S . -B "$windows" -DULVTOOL_TESTS=OFF \
+    -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake >/dev/null
+cmake --build "$linux" -j "$jobs"
+cmake --build "$windows" -j "$jobs"
+linux=$(cd "$linux" && pwd)
+windows=$(cd "$windows" && pwd)
+mkdir -p "$out"
+out=$(cd "$out" && pwd)
+
+echo "== packages"
+rm -rf "$out"
+mkdir -p "$out"
+(cd "$linux" && cpack -G "TGZ;DEB" -B "$out" >/dev/null)
+(cd "$windows" && cpack -G ZIP -B "$out" >/dev/null)
+rm -rf "$out/_CPack_Packages"
+ls -l "$out"
+one() {
+    local found=("$@")
+    [ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] || {
+        echo "expected one package, found: ${found[*]}"
+        exit 1
+    }
+    echo "${found[0]}"
+}
+tgz=$(one "$out"/ulvtool-*-Linux.tar.gz)
+deb=$(one "$out"/ulvtool_*.deb)
+zip=$(one "$out"/ulvtool-*-win64.zip)
+
+# The files in each, exactly: nothing missing, nothing extra.
+same() {
+    if ! diff <(sort <<<"$2") <(sort <<<"$3"); then
+        echo "$1 does not hold what it should (above: < expected, > found)"
+        exit 1
+    fi
+}
+name=$(basename "$tgz" .tar.gz)
+same "$tgz" "$(printf "$name/%s\n" bin/ulvtool share/doc/ulvtool/README.md \
+    share/doc/ulvtool/LICENSE share/man/man1/ulvtool.1)" "$(tar tzf "$tgz" | grep -v '/$')"
+same "$deb" "$(printf "./usr/%s\n" bin/ulvtool share/doc/ulvtool/README.md \
+    share/doc/ulvtool/LICENSE share/man/man1/ulvtool.1)" \
+    "$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ {print $6}')"
+name=$(basename "$zip" .zip)
+same "$zip" "$(printf "$name/%s\n" ulvtool.exe README.md LICENSE ulvtool.1)" \
+    "$(unzip -Z1 "$zip" | grep -v '/$')"
+dpkg-deb -f "$deb" Package Version Depends
+
+# What the build's own tool writes, in a folder of its own.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+convert() { # TOOL... ; writes sample.obj and sample.mtl in the current folder
+    "$@" "$root/examples/sample.mod" sample.obj >/dev/null
+}
+mkdir "$work/built" "$work/deb" "$work/zip" "$work/consumer"
+(cd "$work/built" && convert "$linux/ulvtool")
+
+echo "== the .deb installed"
+installed_before=no
+dpkg -s ulvtool >/dev/null 2>&1 && installed_before=yes
+$sudo dpkg -i "$deb" >/dev/null
+(cd "$work/deb" && convert /usr/bin/ulvtool)
+cmp "$work/built/sample.obj" "$work/deb/sample.obj"
+cmp "$work/built/sample.mtl" "$work/deb/sample.mtl"
+[ "$(man -w ulvtool)" = /usr/share/man/man1/ulvtool.1 ]
+man --warnings -l /usr/share/man/man1/ulvtool.1 2>&1 >/dev/null | (! grep .)
+# Leave the machine as it was.
+[ $installed_before = yes ] || $sudo dpkg -r ulvtool >/dev/null
+echo "the installed ulvtool writes the same files as the build's"
+
+echo "== ulvtool.exe from the .zip under Wine"
+unzip -q "$zip" -d "$work/zip"
+exe=$work/zip/$name/ulvtool.exe
+x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort -f | tr '\n' ' '
+echo
+export WINEDEBUG=-all WINEPREFIX=$windows/wine-prefix
+mkdir -p "$WINEPREFIX"
+(cd "$work/zip" && convert wine "$exe")
+# Exactly the Linux files with CR LF line ends.
+sed 's/$/\r/' "$work/built/sample.obj" | cmp - "$work/zip/sample.obj"
+sed 's/$/\r/' "$work/built/sample.mtl" | cmp - "$work/zip/sample.mtl"
+echo "ulvtool.exe writes the Linux files with CR LF line ends"
+
+echo "== the library installed, and a project built against it"
+prefix=$out/prefix
+cmake --install "$linux" --prefix "$prefix" >/dev/null
+# The public headers alone, free of the internals behind them.
+same "$prefix/include" "$(printf "$prefix/include/ulvtool/%s\n" model/model.h model/reader.h \
+    export/obj_writer.h)" "$(find "$prefix/include" -type f)"
+if grep -nE '#include <(windows|unistd|fcntl|sys/)|TextOut|InputBuffer|format\.h|input\.h' \
+    -r "$prefix/include"; then
+    echo "the public headers show internal details (above)"
+    exit 1
+fi
+cmake -S tests/consumer -B "$out/consumer" -DCMAKE_PREFIX_PATH="$prefix" >/dev/null
+cmake --build "$out/consumer" -j "$jobs" >/dev/null
+(cd "$work/consumer" && "$out/consumer/consumer" "$root/examples/sample.mod" sample.obj)
+cmp "$work/built/sample.obj" "$work/consumer/sample.obj"
+cmp "$work/built/sample.mtl" "$work/consumer/sample.mtl"
+echo "the consumer project writes the same files as the tool"

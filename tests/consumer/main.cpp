@@ -1,0 +1,51 @@
+// Converts a model through the installed library: consumer IN.mod OUT.obj
+// Reads through a stream, then writes both files with writeObj, and also
+// through streams, to check the two ways agree.
+#include <fstream>
+#include <iostream>
+#include <sstream>
+
+#include "export/obj_writer.h"
+#include "model/reader.h"
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::cerr << "usage: consumer IN.mod OUT.obj\n";
+        return 2;
+    }
+    ulv::Model model;
+    try {
+        std::ifstream in(argv[1], std::ios::binary);
+        if (!in) {
+            std::cerr << "cannot open " << argv[1] << "\n";
+            return 1;
+        }
+        model = ulv::readModel(in);
+    } catch (const ulv::TextError& e) {
+        std::cerr << e.what() << "\n";
+        return 1;
+    }
+    std::size_t sections = 0;
+    for (const ulv::Mesh& mesh : model.meshes)
+        sections += mesh.sections.size();
+    std::cout << model.meshes.size() << " meshes, " << sections << " sections\n";
+
+    if (!ulv::writeObj(model, argv[2])) {
+        std::cerr << "cannot write " << argv[2] << "\n";
+        return 1;
+    }
+    std::ostringstream obj, mtl;
+    const std::string mtlPath = ulv::mtlPathFor(argv[2]);
+    const std::string mtlName = mtlPath.substr(mtlPath.find_last_of('/') + 1);
+    if (!ulv::writeObj(model, obj, mtl, mtlName))
+        return 1;
+    std::ifstream objFile(argv[2], std::ios::binary), mtlFile(mtlPath, std::ios::binary);
+    std::ostringstream objRead, mtlRead;
+    objRead << objFile.rdbuf();
+    mtlRead << mtlFile.rdbuf();
+    if (objRead.str() != obj.str() || mtlRead.str() != mtl.str()) {
+        std::cerr << "the files differ from the streamed text\n";
+        return 1;
+    }
+    return 0;
+}
