@@ -2,25 +2,27 @@
 
 #include <bit>
 #include <charconv>
-#include <cmath>
 #include <cstring>
 
-namespace ulv {
+namespace ulv::format_detail {
 
-char *formatFixed6(char *out, float value) {
-    if (std::isnan(value)) {
-        // The sign of a NaN shows, as it does with printf.
-        const bool negative = std::bit_cast<std::uint32_t>(value) >> 31;
-        std::memcpy(out, negative ? "-nan" : "nan", negative ? 4 : 3);
-        return out + (negative ? 4 : 3);
+char* formatLarge(char* out, std::uint32_t bits) {
+    const std::uint32_t biased = (bits >> 23) & 0xff;
+    const std::uint32_t mantissa = bits & 0x7fffff;
+    if (biased == 0xff) {
+        std::memcpy(out, mantissa != 0 ? "nan" : "inf", 3);
+        return out + 3;
     }
-    return std::to_chars(out, out + maxFixed6Length, static_cast<double>(value),
-                         std::chars_format::fixed, 6)
+    // Below 2^64 the value is a whole number that fits 64 bits.
+    if (biased < 150 + 41) {
+        const std::uint64_t whole = std::uint64_t{mantissa | 0x800000} << (biased - 150);
+        out = std::to_chars(out, out + 20, whole).ptr;
+        std::memcpy(out, ".000000", 7);
+        return out + 7;
+    }
+    const double magnitude = std::bit_cast<float>(bits & 0x7fffffff);
+    return std::to_chars(out, out + maxFixed6Length - 1, magnitude, std::chars_format::fixed, 6)
         .ptr;
 }
 
-char *formatUint(char *out, std::uint32_t value) { return std::to_chars(out, out + 10, value).ptr; }
-
-char *formatInt(char *out, std::int32_t value) { return std::to_chars(out, out + 11, value).ptr; }
-
-} // namespace ulv
+} // namespace ulv::format_detail
