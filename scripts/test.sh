@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-packages=(cmake g++ make libgtest-dev libtinyobjloader-dev libassimp-dev clang-format)
+packages=(cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev clang-format)
 missing=()
 for package in "${packages[@]}"; do
     dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
@@ -23,7 +23,7 @@ echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
 echo "== build and test"
-cmake -S . -B build/test -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON >/dev/null
+cmake -S . -B build/test -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_BENCH=ON >/dev/null
 cmake --build build/test -j "$jobs"
 ctest --test-dir build/test -j "$jobs" --output-on-failure
 
