@@ -10,12 +10,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build/release}
 vertices=${2:-2000000}
 
-if ! dpkg -s time >/dev/null 2>&1; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends time
-fi
+source scripts/need.sh
+need time
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$build" -j 2 --target ulvtool make_model >/dev/null
 tool=$(realpath "$build/ulvtool")

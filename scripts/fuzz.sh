@@ -8,18 +8,8 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 build=${2:-build/fuzz}
 
-packages=(clang libclang-rt-14-dev cmake make)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/need.sh
+need clang libclang-rt-14-dev cmake make
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DULVTOOL_FUZZ=ON -DULVTOOL_TESTS=OFF -DULVTOOL_WERROR=ON >/dev/null

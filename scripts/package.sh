@@ -16,18 +16,8 @@ linux=${1:-build/test}
 windows=${2:-build/win}
 out=${3:-build/packages}
 
-packages=(cmake g++ make dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-if [ ${#missing[@]} -gt 0 ]; then
-    echo "Installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/need.sh
+need cmake g++ make dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine
 
 jobs=$(nproc)
 [ -f "$linux/CMakeCache.txt" ] || cmake -S . -B "$linux" -DULVTOOL_TESTS=OFF >/dev/null

@@ -6,18 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${1:-build/win}
 
-packages=(cmake make g++-mingw-w64-x86-64-posix wine64 wine googletest)
-missing=()
-for package in "${packages[@]}"; do
-    dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    echo "Installing ${missing[*]}"
-    $sudo apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
-fi
+source scripts/need.sh
+need cmake make g++-mingw-w64-x86-64-posix wine64 wine googletest
 
 jobs=$(nproc)
 
