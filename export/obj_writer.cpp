@@ -1,8 +1,6 @@
 #include "export/obj_writer.h"
 
 #include <algorithm>
-#include <cstring>
-#include <filesystem>
 #include <ostream>
 #include <unordered_set>
 #include <vector>

@@ -21,7 +21,6 @@
 
 #include "export/obj_writer.h"
 #include "model/reader.h"
-#include "tests/file_tree.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
 

@@ -32,17 +32,6 @@ class Cli : public ::testing::Test {
   protected:
     void SetUp() override { spit(dir / "model.mod", sample); }
 
-    // Every file below the scratch folder with its bytes; folders as "/".
-    std::map<std::string, std::string> files() const {
-        std::map<std::string, std::string> out;
-        for (const auto& entry : fs::recursive_directory_iterator(dir)) {
-            const std::u8string utf8 = fs::relative(entry.path(), dir).u8string();
-            const std::string name(utf8.begin(), utf8.end());
-            out[name] = entry.is_directory() ? "/" : slurp(entry.path());
-        }
-        return out;
-    }
-
     ScratchDir scratch;
     const fs::path dir = scratch.path;
     const Bytes sample = encodeModel(sampleModel());
@@ -111,7 +100,7 @@ TEST_F(Cli, Arguments) {
         EXPECT_EQ(result.out, withLineEnds(c.out)) << what;
         EXPECT_EQ(result.status, c.status) << what;
         std::vector<std::string> names;
-        for (const auto& [name, bytes] : files())
+        for (const auto& [name, bytes] : filesIn(dir))
             if (name != "model.mod")
                 names.push_back(name);
         EXPECT_EQ(names, c.written) << what;
@@ -185,7 +174,7 @@ TEST_F(Cli, NamesInAnyScript) {
         EXPECT_EQ(slurp(sub / "default.mtl"), defaults.second) << text;
         fs::remove_all(sub);
     }
-    EXPECT_EQ(files().size(), 1u);
+    EXPECT_EQ(filesIn(dir).size(), 1u);
 }
 
 TEST_F(Cli, ReplacesEarlierOutput) {
@@ -201,7 +190,7 @@ TEST_F(Cli, ReplacesEarlierOutput) {
     EXPECT_EQ(result.status, 0);
     const auto [obj, mtl] = expectedFiles(smaller, "out.mtl");
     ASSERT_NE(obj, expectedFiles(sample, "out.mtl").first);
-    const auto left = files();
+    const auto left = filesIn(dir);
     EXPECT_EQ(left.size(), 4u);
     EXPECT_EQ(left.at("out.obj"), obj);
     EXPECT_EQ(left.at("out.mtl"), mtl);
@@ -225,7 +214,7 @@ TEST_F(Cli, MalformedModels) {
         const Outcome result = run(dir, {"bad.mod", "out.obj"});
         EXPECT_EQ(result.out, withLineEnds(message));
         EXPECT_EQ(result.status, 1);
-        const auto left = files();
+        const auto left = filesIn(dir);
         EXPECT_EQ(left.size(), 3u);
         EXPECT_EQ(left.at("out.obj"), "old");
     }
@@ -248,12 +237,12 @@ TEST_F(Cli, OutputFailures) {
 #ifndef _WIN32
     outputs.push_back("/dev/full");
 #endif
-    const auto before = files();
+    const auto before = filesIn(dir);
     for (const std::string& output : outputs) {
         const Outcome result = run(dir, {"model.mod", output});
         EXPECT_EQ(result.out, withLineEnds("Unable to write the output file\n")) << output;
         EXPECT_EQ(result.status, 1) << output;
-        EXPECT_EQ(files(), before) << output;
+        EXPECT_EQ(filesIn(dir), before) << output;
     }
 }
 

@@ -14,7 +14,6 @@
 #include "export/obj_writer.h"
 #include "export/text_out.h"
 #include "model/reader.h"
-#include "tests/file_tree.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
 #include "tests/support/sample_model.h"

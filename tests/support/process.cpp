@@ -172,6 +172,24 @@ std::string slurp(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
+std::map<std::string, std::string> filesIn(const fs::path& dir) {
+    const auto utf8 = [](const fs::path& path) {
+        const std::u8string text = path.generic_u8string();
+        return std::string(text.begin(), text.end());
+    };
+    std::map<std::string, std::string> out;
+    for (const auto& entry : fs::recursive_directory_iterator(dir)) {
+        const std::string name = utf8(fs::relative(entry.path(), dir));
+        if (entry.is_symlink())
+            out[name] = "-> " + utf8(fs::read_symlink(entry.path()));
+        else if (entry.is_directory())
+            out[name] = std::string(1, '/'); // not "/": a false -Wrestrict in GCC 12
+        else
+            out[name] = slurp(entry.path());
+    }
+    return out;
+}
+
 void spit(const fs::path& path, const Bytes& bytes) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()),

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,12 @@ Outcome run(const std::filesystem::path& dir, const std::vector<std::string>& ar
 std::string withLineEnds(std::string_view text);
 
 std::string slurp(const std::filesystem::path& path);
+
+// What a folder holds after a run, for exact comparison: every entry below it
+// by relative UTF-8 name with '/' between folders, with a file's bytes, "/"
+// for a folder and "-> target" for a link (never followed: a link may point
+// at /dev/full or /dev/zero).
+std::map<std::string, std::string> filesIn(const std::filesystem::path& dir);
 void spit(const std::filesystem::path& path, const Bytes& bytes);
 
 // A fresh empty folder for the running test, removed again by its destructor.
