@@ -14,6 +14,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdio>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -67,16 +68,30 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0))
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+        std::fprintf(stderr, "CreatePipe failed with error %lu\n",
+                     static_cast<unsigned long>(::GetLastError()));
         return {};
+    }
     ::SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
     STARTUPINFOW startup{};
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
     PROCESS_INFORMATION process{};
-    const BOOL started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0,
-                                          nullptr, dir.c_str(), &startup, &process);
+    // Under Wine on a loaded machine, starting a process now and then fails
+    // with ERROR_INTERNAL_ERROR before the tool runs at all; that says
+    // nothing about the tool, so try again.
+    BOOL started = FALSE;
+    for (int attempt = 0; attempt < 5 && !started; ++attempt) {
+        if (attempt > 0)
+            ::Sleep(100);
+        started = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                   dir.c_str(), &startup, &process);
+        if (!started)
+            std::fprintf(stderr, "CreateProcessW failed with error %lu\n",
+                         static_cast<unsigned long>(::GetLastError()));
+    }
     ::CloseHandle(writeEnd);
     Outcome result;
     if (!started) {
@@ -94,7 +109,13 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
     ::CloseHandle(process.hProcess);
     ::CloseHandle(process.hThread);
     // A crash ends the process with an exception code, not an exit status.
-    result.status = code >= 0xC0000000u ? -1 : static_cast<int>(code);
+    if (code >= 0xC0000000u) {
+        std::fprintf(stderr, "the tool ended with exception code 0x%08lX\n",
+                     static_cast<unsigned long>(code));
+        result.status = -1;
+    } else {
+        result.status = static_cast<int>(code);
+    }
     return result;
 }
 
