@@ -23,15 +23,12 @@
 #include "model/reader.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
+#include "tests/support/truncation.h"
 
 namespace ulv {
 namespace {
 
 namespace fs = std::filesystem;
-
-const std::string kNoMesh = "Not a valid model file! Unable to find MESH section!";
-const std::string kNoSection = "Not a valid model file! Unable to find valid mesh section header!";
-const std::string kTruncated = "Not a valid model file! Unexpected end of file!";
 
 const Transform kMoved{{0, 1, 0, 1, 0, 0, 0, 0, 1, 10, 20, 30}};
 
@@ -118,33 +115,15 @@ TEST_F(BadInput, EveryPrefixOfATwoMeshModel) {
     const Model model = makeModel({makeMesh(identityTransform, {point("a", 1), point("b", 2)}),
                                    makeMesh(kMoved, {point("a", 3)})},
                                   9, 1);
-    struct Block {
-        std::size_t tagStart, end;
-        const std::string& missing;
-    };
-    std::vector<Block> blocks;
-    Bytes bytes;
-    appendFileHeader(bytes, model);
-    ASSERT_EQ(bytes.size(), 48u);
-    for (const Mesh& mesh : model.meshes) {
-        blocks.push_back({bytes.size(), bytes.size() + 80, kNoMesh});
-        appendMeshHeader(bytes, mesh);
-        for (const MeshSection& s : mesh.sections) {
-            const std::size_t start = bytes.size();
-            appendSection(bytes, s);
-            blocks.push_back({start, bytes.size(), kNoSection});
-        }
-    }
+    Bytes header;
+    appendFileHeader(header, model);
+    ASSERT_EQ(header.size(), 48u); // with the version 1.9 extension
+    const Prefixes prefixes = prefixesOf(model);
+    const Bytes& bytes = prefixes.bytes;
     for (std::size_t length = 0; length < bytes.size(); ++length) {
-        const std::string* expected = &kTruncated;
-        for (const Block& block : blocks)
-            if (length >= 48 && length < block.end) {
-                if (length < block.tagStart + 4)
-                    expected = &block.missing;
-                break;
-            }
         const Bytes prefix(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
-        expectRejected(prefix, *expected, "prefix of " + std::to_string(length) + " bytes");
+        expectRejected(prefix, prefixes.messages[length],
+                       "prefix of " + std::to_string(length) + " bytes");
     }
     expectConverted(bytes, "whole file");
 }

@@ -10,14 +10,10 @@
 #include "model/reader.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/sample_model.h"
+#include "tests/support/truncation.h"
 
 namespace ulv {
 namespace {
-
-constexpr const char* kNoMesh = "Not a valid model file! Unable to find MESH section!";
-constexpr const char* kNoSection =
-    "Not a valid model file! Unable to find valid mesh section header!";
-constexpr const char* kTruncated = "Not a valid model file! Unexpected end of file!";
 
 MeshSection triangle(std::string_view material, float offset = 0) {
     return makeSection(material, {offset, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1, 0, 0, 1, 0, 0, 1},
@@ -258,7 +254,7 @@ TEST(Reader, MalformedFiles) {
     struct Case {
         const char* what;
         Bytes bytes;
-        const char* message;
+        std::string message;
     } cases[] = {
         {"empty file", {}, kTruncated},
         {"short header", Bytes(23, 0), kTruncated},
@@ -286,32 +282,11 @@ TEST(Reader, EveryPrefixFailsCleanly) {
     const Model model = makeModel({makeMesh(identityTransform, {triangle("a"), triangle("b")}),
                                    makeMesh(kMoved, {triangle("c")})},
                                   9, 1);
-    Bytes bytes;
-    struct Block {
-        std::size_t tagStart, end;
-        const char* missing;
-    };
-    std::vector<Block> blocks;
-    appendFileHeader(bytes, model);
-    for (const Mesh& mesh : model.meshes) {
-        blocks.push_back({bytes.size(), bytes.size() + 80, kNoMesh});
-        appendMeshHeader(bytes, mesh);
-        for (const MeshSection& section : mesh.sections) {
-            const std::size_t start = bytes.size();
-            appendSection(bytes, section);
-            blocks.push_back({start, bytes.size(), kNoSection});
-        }
-    }
+    const Prefixes prefixes = prefixesOf(model);
+    const Bytes& bytes = prefixes.bytes;
     for (std::size_t length = 0; length < bytes.size(); ++length) {
-        const char* expected = kTruncated;
-        for (const Block& block : blocks)
-            if (length >= 48 && length < block.end) {
-                if (length < block.tagStart + 4)
-                    expected = block.missing;
-                break;
-            }
         const Bytes prefix(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(length));
-        EXPECT_EQ(errorOf(prefix), expected) << "prefix of " << length << " bytes";
+        EXPECT_EQ(errorOf(prefix), prefixes.messages[length]) << "prefix of " << length << " bytes";
     }
     EXPECT_EQ(encodeModel(readAll(bytes)), bytes);
 }
