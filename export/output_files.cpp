@@ -15,8 +15,10 @@
 #include <fstream>
 #include <random>
 #include <system_error>
+#include <vector>
 
 #include "export/obj_writer.h"
+#include "export/safe_files.h"
 #include "export/utf8_path.h"
 
 namespace ulv {
@@ -136,30 +138,41 @@ bool commit(const Target& target) {
 
 } // namespace
 
+bool replaceFiles(const std::vector<std::string>& paths,
+                  const std::function<bool(const std::vector<std::ostream*>&)>& write) {
+    std::vector<Target> targets;
+    for (const std::string& path : paths)
+        targets.push_back({utf8Path(path), {}});
+    bool ok = true;
+    for (Target& target : targets)
+        ok = ok && prepare(target);
+    if (ok) {
+        std::vector<std::ofstream> files(targets.size());
+        std::vector<std::ostream*> streams;
+        for (std::size_t i = 0; i < targets.size(); ++i) {
+            ok = ok && open(files[i], targets[i]);
+            streams.push_back(&files[i]);
+        }
+        ok = ok && write(streams);
+        // All are closed whatever happened, and all must close cleanly.
+        for (std::ofstream& file : files)
+            ok = close(file) && ok;
+    }
+    for (std::size_t i = targets.size(); ok && i-- > 0;)
+        ok = commit(targets[i]);
+    if (!ok)
+        for (const Target& target : targets)
+            discard(target);
+    return ok;
+}
+
 bool writeObj(Model model, const std::string& outputPath) {
     const std::string mtlPath = mtlPathFor(outputPath);
-    Target obj{utf8Path(outputPath), {}};
-    Target mtl{utf8Path(mtlPath), {}};
-    bool ok = prepare(obj) && prepare(mtl);
-    if (ok) {
-        std::ofstream objStream;
-        std::ofstream mtlStream;
-        ok = open(objStream, obj) && open(mtlStream, mtl);
-        if (ok)
-            ok = writeObj(std::move(model), objStream, mtlStream,
-                          utf8Text(utf8Path(mtlPath).filename()));
-        // Both are closed whatever happened, and both must close cleanly.
-        const bool objClosed = close(objStream);
-        const bool mtlClosed = close(mtlStream);
-        ok = ok && objClosed && mtlClosed;
-    }
-    // The library goes first: an OBJ in place always finds its materials.
-    ok = ok && commit(mtl) && commit(obj);
-    if (!ok) {
-        discard(obj);
-        discard(mtl);
-    }
-    return ok;
+    // The library is renamed first: an OBJ in place always finds its materials.
+    return replaceFiles({outputPath, mtlPath}, [&](const std::vector<std::ostream*>& streams) {
+        return writeObj(std::move(model), *streams[0], *streams[1],
+                        utf8Text(utf8Path(mtlPath).filename()));
+    });
 }
 
 } // namespace ulv

@@ -1,0 +1,39 @@
+// Textures for the materials: the game's BMP files, found beside the model
+// and turned into PNG for embedding.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "model/model.h"
+
+namespace ulv {
+
+struct PngImage {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint8_t> png;
+};
+
+// The textures of a model's materials: one image per distinct file, and for
+// each material name that has one, the index of its image.
+struct TextureSet {
+    std::vector<PngImage> images;
+    std::unordered_map<std::string, std::size_t> imageOf;
+};
+
+// Decodes a BMP file held in memory and encodes it as PNG. On failure, the
+// reason in a few words (for example "not a BMP file").
+std::optional<PngImage> bmpToPng(const std::uint8_t* data, std::size_t size, std::string& why);
+
+// Finds each material's file NAME.BMP in `folder` (UTF-8), the name matched
+// without regard to case, and converts it. Each texture that cannot be used
+// adds one line to `notes`, naming it and saying why.
+TextureSet loadTextures(const Model& model, const std::string& folder,
+                        std::vector<std::string>& notes);
+
+} // namespace ulv
