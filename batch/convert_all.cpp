@@ -44,8 +44,8 @@ bool convertOne(const std::vector<BatchModel>& models, std::size_t index,
             return fail("Unable to write the output file");
     }
     std::ostringstream dump;
-    const Conversion result = convertModel(utf8Text(model.input), utf8Text(output),
-                                           options.verbose ? &dump : nullptr);
+    const Conversion result =
+        convertModel(utf8Text(model.input), utf8Text(output), options.verbose ? &dump : nullptr);
     text += dump.str();
     for (const std::string& note : result.notes)
         text += name + ": " + note + "\n";
@@ -133,7 +133,8 @@ BatchCounts convertAll(const std::vector<BatchModel>& models, const BatchOptions
             out << text << std::flush;
         }
         const Clock::time_point now = Clock::now();
-        if (options.progress && reported < models.size() && (now - drawn >= redraw || !text.empty())) {
+        if (options.progress && reported < models.size() &&
+            (now - drawn >= redraw || !text.empty())) {
             progress.show(progressText(reported, models.size(), bytesDone, bytesTotal, now - start,
                                        nameOf(models[reported])));
             drawn = now;

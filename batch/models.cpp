@@ -105,8 +105,8 @@ std::vector<BatchModel> findModels(const std::vector<std::string>& paths, bool s
             search(path, models, sizes);
         } else {
             const fs::directory_entry entry(path, error);
-            addFile(models, entry,
-                    offsetOf(path.native().size() - path.filename().native().size()), sizes);
+            addFile(models, entry, offsetOf(path.native().size() - path.filename().native().size()),
+                    sizes);
         }
     }
     const auto byName = [](const BatchModel& a, const BatchModel& b) {
@@ -126,13 +126,19 @@ std::vector<BatchModel> findModels(const std::vector<std::string>& paths, bool s
     return models;
 }
 
-std::string nameOf(const BatchModel& model) { return utf8Text(model.input); }
+std::string nameOf(const BatchModel& model) {
+#ifdef _WIN32
+    // One separator throughout, whichever the PATH was given with.
+    return utf8Text(fs::path(model.input).make_preferred());
+#else
+    return utf8Text(model.input);
+#endif
+}
 
 fs::path outputFor(const BatchModel& model, const std::optional<fs::path>& outputFolder,
                    const fs::path& extension) {
-    fs::path output = outputFolder
-                          ? *outputFolder / model.input.native().substr(model.mirroredFrom)
-                          : model.input;
+    fs::path output = outputFolder ? *outputFolder / model.input.native().substr(model.mirroredFrom)
+                                   : model.input;
     output.replace_extension(extension);
     return output;
 }
@@ -146,9 +152,8 @@ void findCollisions(std::vector<BatchModel>& models, const std::optional<fs::pat
     hashes.reserve(models.size());
     for (std::uint32_t i = 0; i < models.size(); ++i)
         if (!models[i].unreadableFolder)
-            hashes.emplace_back(std::hash<Key>()(collisionKey(outputFor(models[i], outputFolder,
-                                                                        extension))),
-                                i);
+            hashes.emplace_back(
+                std::hash<Key>()(collisionKey(outputFor(models[i], outputFolder, extension))), i);
     std::sort(hashes.begin(), hashes.end());
     for (std::size_t first = 0; first < hashes.size();) {
         std::size_t end = first + 1;
