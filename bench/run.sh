@@ -108,4 +108,9 @@ row "4x model / 1x model" "$t4 s / $t1 s = $scale" "4.4" "$(verdict 4.4 "$scale"
 row "100,000 sections and materials" "$m s" "1.0 s" "$(verdict 1.0 "$m")"
 row "CPU use, end to end" "$cpu of one core" "" ""
 row "3-vertex model / /bin/true" "$tiny s / $nothing s" "" ""
+
+# The batch tool's figures, from the top of the source tree (the folder this
+# script left for $work).
+echo
+(cd "$OLDPWD" && BUILD=$build bash bench/batch.sh) || failed=1
 exit "$failed"

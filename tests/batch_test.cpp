@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,10 +39,19 @@ Outcome batch(const fs::path& dir, const std::vector<std::string>& args,
     return runProgram(batchTool(), dir, args, captured);
 }
 
-// The report with the time in its summary line replaced by "T".
-std::string withoutTime(const std::string& out) {
-    static const std::regex time(", [0-9]+\\.[0-9][0-9] s(\r?\n)$");
-    return std::regex_replace(out, time, ", T s$1");
+// The report with the time in its summary line ("N.NN s" at its end)
+// replaced by "T". No std::regex: GCC 12 warns falsely inside it under ASan.
+std::string withoutTime(std::string out) {
+    const std::size_t end = out.rfind(" s");
+    std::size_t start = end;
+    while (start > 0 &&
+           (std::isdigit(static_cast<unsigned char>(out[start - 1])) || out[start - 1] == '.'))
+        --start;
+    const std::string rest = end == std::string::npos ? "" : out.substr(end + 2);
+    if (start != end && start >= 2 && out.compare(start - 2, 2, ", ") == 0 &&
+        (rest == "\n" || rest == "\r\n"))
+        out.replace(start, end - start, "T");
+    return out;
 }
 
 std::string text(const std::u8string& utf8Text) { return {utf8Text.begin(), utf8Text.end()}; }
@@ -206,9 +215,10 @@ TEST_F(BatchTree, BesideTheModels) {
 
 TEST_F(BatchTree, FilesGivenGoStraightIntoTheOutputFolder) {
     // Any name is taken for a model when given directly. One given twice, or
-    // also found in a folder given, is converted once, where it was first given.
-    const Outcome result = batch(dir, {"-q", "game/Props/deep/er/TABLE.mOd", "game/notes.txt",
-                                       "game/mod", "game/Props", "game/notes.txt", "-o", "flat"});
+    // also found in a folder given, is converted once, as given directly.
+    const Outcome result =
+        batch(dir, {"-q", "game/notes.txt", "game/Props", "game/mod",
+                    "game/Props/deep/er/TABLE.mOd", "game/notes.txt", "-o", "flat"});
     EXPECT_EQ(withoutTime(result.out), withLineEnds("4 converted, 0 failed, T s\n"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(filesIn(dir / "flat"), toolOutputs({{"game/Props/Chair.Mod", "Chair.obj"},
