@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/need.sh
-need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev clang-format
+need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev clang-format strace
 
 jobs=$(nproc)
 
