@@ -25,6 +25,14 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
 
+echo "== reader tests with 64-byte read chunks, under ASan and UBSan"
+# Every tag and array of the small test models then crosses a chunk boundary.
+cmake -S . -B build/small-chunk -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANITIZE=ON \
+    -DULVTOOL_SMALL_CHUNK=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/small-chunk -j "$jobs" --target reader_test
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    build/small-chunk/tests/reader_test
+
 echo "== fuzz the reader and writer for 60 s under ASan and UBSan"
 bash scripts/fuzz.sh 60 build/fuzz
 
