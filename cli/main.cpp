@@ -8,16 +8,12 @@
 #endif
 
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "export/obj_writer.h"
-#include "export/utf8_path.h"
-#include "model/reader.h"
+#include "cli/convert.h"
+#include "model/model.h"
 
 namespace {
 
@@ -62,35 +58,12 @@ int convert(const std::vector<std::string>& arguments) {
         return 1;
     }
 
-    ulv::Model model;
-    try {
-        std::error_code error;
-        std::ifstream input;
-        // A folder opens on some systems but has no bytes to read.
-        const std::filesystem::path path = ulv::utf8Path(inputPath);
-        if (!std::filesystem::is_directory(path, error))
-            input.open(path, std::ios::binary);
-        if (!input.is_open()) {
-            say("Unable to open the requested file");
-            return 1;
-        }
-        model = ulv::readModel(input);
-    } catch (const ulv::TextError& e) {
-        std::cout << "Exception thrown: " << e.what() << std::endl;
-        return 1;
-    } catch (const std::bad_alloc&) {
-        say("Not enough memory to read the model");
-        return 1;
-    }
-
-    bool written = false;
-    try {
-        written = ulv::writeObj(std::move(model), outputPath);
-    } catch (const std::bad_alloc&) {
-        written = false;
-    }
-    if (!written) {
-        say("Unable to write the output file");
+    const ulv::Conversion result =
+        ulv::convertModel(inputPath, outputPath, ulv::verbose ? &std::cout : nullptr);
+    for (const std::string& note : result.notes)
+        say(note.c_str());
+    if (!result.failure.empty()) {
+        say(result.failure.c_str());
         return 1;
     }
     return 0;

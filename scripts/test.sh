@@ -6,7 +6,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/need.sh
-need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev clang-format
+need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev libcli11-dev \
+    clang-format strace
 
 jobs=$(nproc)
 
