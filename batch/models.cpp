@@ -30,7 +30,13 @@ BatchModel& add(BatchList& list, const fs::path& path, std::uint32_t mirroredFro
     model.pathAt = list.paths.size();
     model.pathLength = offsetOf(path.native().size());
     model.mirroredFrom = mirroredFrom;
+#ifdef _WIN32
+    // One separator throughout, whichever the PATH was given with, so that
+    // the same file given and found has one name.
+    list.paths += fs::path(path).make_preferred().native();
+#else
     list.paths += path.native();
+#endif
     return model;
 }
 
@@ -102,8 +108,7 @@ fs::path BatchList::pathOf(const BatchModel& model) const {
 
 std::string BatchList::nameOf(const BatchModel& model) const {
 #ifdef _WIN32
-    // One separator throughout, whichever the PATH was given with.
-    return utf8Text(pathOf(model).make_preferred());
+    return utf8Text(pathOf(model));
 #else
     return std::string(viewOf(*this, model));
 #endif
