@@ -1,4 +1,5 @@
-// ulvtool: converts a .MOD model file to a Wavefront OBJ file and its MTL library.
+// ulvtool: converts a .MOD model file to a Wavefront OBJ file and its MTL
+// library, or to glTF 2.0 when the output's name ends in .glb or .gltf.
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "export/utf8_path.h"
 #include "model/reader.h"
@@ -37,6 +39,26 @@ void printUsage() {
 } // namespace ulv
 
 namespace {
+
+// Textures are looked up beside the model. What the file leaves out is said
+// only when it was written: a failure stays one line.
+int writeGltf(ulv::Model model, const std::string& inputPath, const std::string& outputPath) {
+    ulv::Notes notes;
+    ulv::GltfResult result = ulv::GltfResult::failed;
+    try {
+        const std::string folder = ulv::utf8Text(ulv::utf8Path(inputPath).parent_path());
+        result = ulv::writeGltf(std::move(model), outputPath, folder, notes);
+    } catch (const std::bad_alloc&) {
+        result = ulv::GltfResult::failed;
+    }
+    if (result != ulv::GltfResult::ok) {
+        say(ulv::messageFor(result));
+        return 1;
+    }
+    for (const std::string& note : notes)
+        say(note.c_str());
+    return 0;
+}
 
 // The arguments after the program's name, as UTF-8 text.
 int convert(const std::vector<std::string>& arguments) {
@@ -83,6 +105,8 @@ int convert(const std::vector<std::string>& arguments) {
         return 1;
     }
 
+    if (ulv::outputFormatFor(outputPath) != ulv::OutputFormat::obj)
+        return writeGltf(std::move(model), inputPath, outputPath);
     bool written = false;
     try {
         written = ulv::writeObj(std::move(model), outputPath);
