@@ -7,6 +7,7 @@
 #include <map>
 #include <ostream>
 
+#include "export/gltf_detail.h"
 #include "export/safe_files.h"
 #include "export/utf8_path.h"
 
@@ -335,15 +336,14 @@ std::string jsonOf(const Model& model, const Layout& layout, const TextureSet& t
         accessors += p.hasNormals ? 4 : 3;
     }
 
-    j.raw(R"(,"nodes":[)");
+    // glTF allows no empty arrays: what has no entries is left out.
     std::uint64_t meshIndex = 0;
     for (std::size_t i = 0; i < model.meshes.size(); ++i) {
-        j.raw(i ? "," : "").raw(R"({"name":"mesh)").num(i).raw("\"");
+        j.raw(i ? "," : R"(,"nodes":[)").raw(R"({"name":"mesh)").num(i).raw("\"");
         if (layout.firstPrimitive[i] < layout.firstPrimitive[i + 1])
             j.raw(R"(,"mesh":)").num(meshIndex++);
-        j.raw("}");
+        j.raw(i + 1 == model.meshes.size() ? "}]" : "}");
     }
-    j.raw("]");
 
     if (meshIndex) {
         j.raw(R"(,"meshes":[)");
@@ -548,13 +548,14 @@ const char* messageFor(GltfResult result) {
     return "Unable to write the output file";
 }
 
-GltfResult writeGlb(Model model, const TextureSet& textures, std::ostream& out, Notes& notes) {
+GltfResult writeGlb(Model model, const TextureSet& textures, std::ostream& out, Notes& notes,
+                    std::uint64_t sizeLimit) {
     const Layout layout = plan(model, textures, notes);
     std::string json = jsonOf(model, layout, textures, nullptr);
     json.append((4 - json.size() % 4) % 4, ' ');
     const std::uint64_t binChunk = layout.binarySize ? 8 + layout.binarySize : 0;
     const std::uint64_t total = 12 + 8 + json.size() + binChunk;
-    if (total > maxFileSize)
+    if (total > sizeLimit)
         return GltfResult::tooLarge;
     std::string head = "glTF";
     putU32(head, 2);
@@ -573,15 +574,24 @@ GltfResult writeGlb(Model model, const TextureSet& textures, std::ostream& out, 
 }
 
 GltfResult writeGltf(Model model, const TextureSet& textures, std::ostream& json, std::ostream& bin,
-                     const std::string& binName, Notes& notes) {
+                     const std::string& binName, Notes& notes, std::uint64_t sizeLimit) {
     const Layout layout = plan(model, textures, notes);
-    if (layout.binarySize > maxFileSize)
+    if (layout.binarySize > sizeLimit)
         return GltfResult::tooLarge;
     const std::string text = jsonOf(model, layout, textures, &binName) + "\n";
     const bool ok = put(json, text.data(), text.size()) && putBinary(bin, layout, textures);
     json.flush();
     bin.flush();
     return ok && json && bin ? GltfResult::ok : GltfResult::failed;
+}
+
+GltfResult writeGlb(Model model, const TextureSet& textures, std::ostream& out, Notes& notes) {
+    return writeGlb(std::move(model), textures, out, notes, maxFileSize);
+}
+
+GltfResult writeGltf(Model model, const TextureSet& textures, std::ostream& json, std::ostream& bin,
+                     const std::string& binName, Notes& notes) {
+    return writeGltf(std::move(model), textures, json, bin, binName, notes, maxFileSize);
 }
 
 GltfResult writeGltf(Model model, const std::string& outputPath, const std::string& textureFolder,
