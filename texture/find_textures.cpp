@@ -41,6 +41,14 @@ std::string latin1ToUtf8(const std::string& text) {
     return out;
 }
 
+// For the console: control bytes could move the cursor or clear the screen.
+std::string printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+            c = '?';
+    return text;
+}
+
 struct Folder {
     // Folded name to the names that fold to it, in bytewise order.
     std::map<std::string, std::vector<std::string>> entries;
@@ -139,7 +147,7 @@ TextureSet loadTextures(const Model& model, const std::string& folder,
                     continue;
                 }
             }
-            notes.push_back("Texture " + wantedUtf8 + " left out: " + why);
+            notes.push_back("Texture " + printable(wantedUtf8) + " left out: " + why);
         }
     }
     return set;
