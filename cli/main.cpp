@@ -9,17 +9,12 @@
 #endif
 
 #include <csignal>
-#include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <new>
 #include <string>
 #include <vector>
 
-#include "export/gltf_writer.h"
-#include "export/obj_writer.h"
-#include "export/utf8_path.h"
-#include "model/reader.h"
+#include "cli/convert.h"
+#include "model/model.h"
 
 namespace {
 
@@ -39,26 +34,6 @@ void printUsage() {
 } // namespace ulv
 
 namespace {
-
-// Textures are looked up beside the model. What the file leaves out is said
-// only when it was written: a failure stays one line.
-int writeGltf(ulv::Model model, const std::string& inputPath, const std::string& outputPath) {
-    ulv::Notes notes;
-    ulv::GltfResult result = ulv::GltfResult::failed;
-    try {
-        const std::string folder = ulv::utf8Text(ulv::utf8Path(inputPath).parent_path());
-        result = ulv::writeGltf(std::move(model), outputPath, folder, notes);
-    } catch (const std::bad_alloc&) {
-        result = ulv::GltfResult::failed;
-    }
-    if (result != ulv::GltfResult::ok) {
-        say(ulv::messageFor(result));
-        return 1;
-    }
-    for (const std::string& note : notes)
-        say(note.c_str());
-    return 0;
-}
 
 // The arguments after the program's name, as UTF-8 text.
 int convert(const std::vector<std::string>& arguments) {
@@ -84,37 +59,12 @@ int convert(const std::vector<std::string>& arguments) {
         return 1;
     }
 
-    ulv::Model model;
-    try {
-        std::error_code error;
-        std::ifstream input;
-        // A folder opens on some systems but has no bytes to read.
-        const std::filesystem::path path = ulv::utf8Path(inputPath);
-        if (!std::filesystem::is_directory(path, error))
-            input.open(path, std::ios::binary);
-        if (!input.is_open()) {
-            say("Unable to open the requested file");
-            return 1;
-        }
-        model = ulv::readModel(input);
-    } catch (const ulv::TextError& e) {
-        std::cout << "Exception thrown: " << e.what() << std::endl;
-        return 1;
-    } catch (const std::bad_alloc&) {
-        say("Not enough memory to read the model");
-        return 1;
-    }
-
-    if (ulv::outputFormatFor(outputPath) != ulv::OutputFormat::obj)
-        return writeGltf(std::move(model), inputPath, outputPath);
-    bool written = false;
-    try {
-        written = ulv::writeObj(std::move(model), outputPath);
-    } catch (const std::bad_alloc&) {
-        written = false;
-    }
-    if (!written) {
-        say("Unable to write the output file");
+    const ulv::Conversion result =
+        ulv::convertModel(inputPath, outputPath, ulv::verbose ? &std::cout : nullptr);
+    for (const std::string& note : result.notes)
+        say(note.c_str());
+    if (!result.failure.empty()) {
+        say(result.failure.c_str());
         return 1;
     }
     return 0;

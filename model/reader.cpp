@@ -81,9 +81,11 @@ void readIndices(InputBuffer& input, std::vector<std::uint32_t>& out, std::size_
     }
 }
 
-void say(const char* label, std::uint32_t value) { std::cout << label << value << std::endl; }
+void say(std::ostream& dump, const char* label, std::uint32_t value) {
+    dump << label << value << std::endl;
+}
 
-Mesh readMeshHeader(InputBuffer& input) {
+Mesh readMeshHeader(InputBuffer& input, std::ostream* dump) {
     const auto bytes = readHeader<76>(input);
     Mesh mesh;
     mesh.tag = MESH_TAG;
@@ -91,18 +93,18 @@ Mesh readMeshHeader(InputBuffer& input) {
         mesh.transform.m[k] = loadF32(bytes.data() + 4 * k);
     mesh.sectionCount = loadU32(bytes.data() + 48);
     readWords(bytes.data() + 52, mesh.opaqueWords.data(), mesh.opaqueWords.size());
-    if (verbose) {
-        std::cout << "Transformation matrix: " << std::endl;
+    if (dump) {
+        *dump << "Transformation matrix: " << std::endl;
         const auto& m = mesh.transform.m;
         for (std::size_t r = 0; r < 4; ++r)
-            std::cout << "[ " << m[3 * r] << " " << m[3 * r + 1] << " " << m[3 * r + 2] << "]"
-                      << std::endl;
-        say("Num mesh sections: ", mesh.sectionCount);
+            *dump << "[ " << m[3 * r] << " " << m[3 * r + 1] << " " << m[3 * r + 2] << "]"
+                  << std::endl;
+        say(*dump, "Num mesh sections: ", mesh.sectionCount);
     }
     return mesh;
 }
 
-MeshSection readSection(InputBuffer& input) {
+MeshSection readSection(InputBuffer& input, std::ostream* dump) {
     const auto bytes = readHeader<56>(input);
     MeshSection section;
     section.tag = MGRP_TAG;
@@ -113,11 +115,11 @@ MeshSection readSection(InputBuffer& input) {
     section.triangleCount = loadU32(bytes.data() + 44);
     section.lodCount = loadU32(bytes.data() + 48);
     section.opaqueWord2 = loadU32(bytes.data() + 52);
-    if (verbose) {
-        say("Num faces: ", section.faceCount);
-        say("Num verts:", section.vertexCount);
-        say("Num triangles: ", section.triangleCount);
-        say("Num LODs: ", section.lodCount);
+    if (dump) {
+        say(*dump, "Num faces: ", section.faceCount);
+        say(*dump, "Num verts:", section.vertexCount);
+        say(*dump, "Num triangles: ", section.triangleCount);
+        say(*dump, "Num LODs: ", section.lodCount);
     }
     // Counts come from the file: refuse those the rest of the file cannot
     // hold before allocating for them.
@@ -133,7 +135,7 @@ MeshSection readSection(InputBuffer& input) {
     return section;
 }
 
-Model read(InputBuffer& input) {
+Model read(InputBuffer& input, std::ostream* dump) {
     const auto header = readHeader<24>(input);
     Model model;
     std::memcpy(model.tag.data(), header.data(), 4);
@@ -143,11 +145,11 @@ Model read(InputBuffer& input) {
     model.numMeshes = loadU32(header.data() + 8);
     model.size = loadU32(header.data() + 12);
     readWords(header.data() + 16, model.opaqueWords.data(), 2);
-    if (verbose) {
-        say("Minor version: ", model.minorVersion);
-        say("Major version: ", model.majorVersion);
-        say("numMeshes: ", model.numMeshes);
-        say("size: ", model.size);
+    if (dump) {
+        say(*dump, "Minor version: ", model.minorVersion);
+        say(*dump, "Major version: ", model.majorVersion);
+        say(*dump, "numMeshes: ", model.numMeshes);
+        say(*dump, "size: ", model.size);
     }
     if (model.minorVersion == 9 && model.majorVersion == 1) {
         const auto extension = readHeader<24>(input);
@@ -156,11 +158,11 @@ Model read(InputBuffer& input) {
     for (std::uint32_t i = 0; i < model.numMeshes; ++i) {
         if (!findTag(input, MESH_TAG))
             throw TextError(kNoMesh);
-        Mesh& mesh = model.meshes.emplace_back(readMeshHeader(input));
+        Mesh& mesh = model.meshes.emplace_back(readMeshHeader(input, dump));
         for (std::uint32_t j = 0; j < mesh.sectionCount; ++j) {
             if (!findTag(input, MGRP_TAG))
                 throw TextError(kNoSection);
-            mesh.sections.push_back(readSection(input));
+            mesh.sections.push_back(readSection(input, dump));
         }
     }
     return model;
@@ -168,14 +170,20 @@ Model read(InputBuffer& input) {
 
 } // namespace
 
-Model readModel(std::istream& stream) {
-    InputBuffer input(stream);
-    return read(input);
-}
+Model readModel(std::istream& stream) { return readModel(stream, verbose ? &std::cout : nullptr); }
 
 Model readModel(const std::uint8_t* data, std::size_t size) {
+    return readModel(data, size, verbose ? &std::cout : nullptr);
+}
+
+Model readModel(std::istream& stream, std::ostream* dump) {
+    InputBuffer input(stream);
+    return read(input, dump);
+}
+
+Model readModel(const std::uint8_t* data, std::size_t size, std::ostream* dump) {
     InputBuffer input(data, size);
-    return read(input);
+    return read(input, dump);
 }
 
 } // namespace ulv

@@ -184,5 +184,21 @@ TEST_F(GltfCli, ModelWithoutMeshesStillWritesThePair) {
     EXPECT_NE(slurp(dir / "e.gltf").find(R"("scenes":[{}])"), std::string::npos);
 }
 
+// The same bytes on every system: the file committed beside this test was
+// written on Linux, and the Windows build must match it.
+TEST_F(GltfCli, SampleIsTheSameEverywhere) {
+    const Outcome result = run(dir, {"model.mod", "sample.glb"});
+    ASSERT_EQ(result.status, 0);
+    EXPECT_EQ(slurp(dir / "sample.glb"),
+              slurp(fs::path(ULVTOOL_SOURCE_DIR) / "tests" / "gltf" / "sample.glb"));
+}
+
+TEST(Sample, BundledTexturesAreTheGeneratorsOutput) {
+    for (const auto& [name, bytes] : sampleTextures())
+        EXPECT_EQ(slurp(fs::path(ULVTOOL_SOURCE_DIR) / "examples" / name),
+                  std::string(bytes.begin(), bytes.end()))
+            << name;
+}
+
 } // namespace
 } // namespace ulv

@@ -9,6 +9,8 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #else
+#include <grp.h>
+#include <pty.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -16,7 +18,9 @@
 
 #include <cstdio>
 #include <fstream>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace ulv {
@@ -61,14 +65,22 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
     // Built as a path of the build machine; made whole while the current
     // drive is still the one that holds it.
     static const fs::path tool = fs::absolute(ULVTOOL_PATH);
-    std::wstring command = quoted(tool.native());
+    return runProgram(tool, dir, args, {});
+}
+
+Outcome runProgram(const fs::path& program, const fs::path& dir,
+                   const std::vector<std::string>& args, const RunOptions& options) {
+    std::wstring command = quoted(fs::absolute(program).native());
     for (const std::string& arg : args)
         command += L" " + quoted(wide(arg));
 
     SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0)) {
+    HANDLE errRead = nullptr;
+    HANDLE errWrite = nullptr;
+    if (!::CreatePipe(&readEnd, &writeEnd, &inherit, 0) ||
+        (options.captureErr && !::CreatePipe(&errRead, &errWrite, &inherit, 0))) {
         std::fprintf(stderr, "CreatePipe failed with error %lu\n",
                      static_cast<unsigned long>(::GetLastError()));
         return {};
@@ -78,6 +90,12 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
     startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdOutput = writeEnd;
+    if (options.captureErr) {
+        ::SetHandleInformation(errRead, HANDLE_FLAG_INHERIT, 0);
+        startup.hStdError = errWrite;
+    } else {
+        startup.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
+    }
     PROCESS_INFORMATION process{};
     // Under Wine on a loaded machine, starting a process now and then fails
     // with ERROR_INTERNAL_ERROR before the tool runs at all; that says
@@ -93,16 +111,29 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
                          static_cast<unsigned long>(::GetLastError()));
     }
     ::CloseHandle(writeEnd);
+    if (errWrite)
+        ::CloseHandle(errWrite);
     Outcome result;
+    const auto drain = [](HANDLE from, std::string& into) {
+        char buffer[4096];
+        DWORD n = 0;
+        while (::ReadFile(from, buffer, sizeof buffer, &n, nullptr) && n > 0)
+            into.append(buffer, n);
+        ::CloseHandle(from);
+    };
     if (!started) {
         ::CloseHandle(readEnd);
+        if (errRead)
+            ::CloseHandle(errRead);
         return result;
     }
-    char buffer[4096];
-    DWORD n = 0;
-    while (::ReadFile(readEnd, buffer, sizeof buffer, &n, nullptr) && n > 0)
-        result.out.append(buffer, n);
-    ::CloseHandle(readEnd);
+    // Both pipes at once: either may fill while the other is being read.
+    std::thread errReader;
+    if (errRead)
+        errReader = std::thread(drain, errRead, std::ref(result.err));
+    drain(readEnd, result.out);
+    if (errReader.joinable())
+        errReader.join();
     ::WaitForSingleObject(process.hProcess, INFINITE);
     DWORD code = 0;
     ::GetExitCodeProcess(process.hProcess, &code);
@@ -123,17 +154,37 @@ Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
 
 namespace {
 
-Outcome runTool(const fs::path& dir, const std::vector<std::string>& args,
-                const std::uint64_t* fileSizeLimit) {
-    const char* tool = ULVTOOL_PATH;
+void readAll(int fd, std::string& into) {
+    char buffer[4096];
+    // A pseudo-terminal's reading end fails with EIO once the other end closes.
+    for (ssize_t n; (n = ::read(fd, buffer, sizeof buffer)) > 0;)
+        into.append(buffer, static_cast<std::size_t>(n));
+    ::close(fd);
+}
+
+Outcome runTool(const fs::path& program, const fs::path& dir, const std::vector<std::string>& args,
+                const std::uint64_t* fileSizeLimit, const RunOptions& options) {
+    const std::string tool = program.native();
     int pipeEnds[2];
     if (::pipe(pipeEnds) != 0)
         return {};
+    int errEnds[2] = {-1, -1};
+    if (options.errToTerminal) {
+        if (::openpty(&errEnds[0], &errEnds[1], nullptr, nullptr, nullptr) != 0)
+            return {};
+    } else if (options.captureErr && ::pipe(errEnds) != 0) {
+        return {};
+    }
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(pipeEnds[1], 1);
         ::close(pipeEnds[0]);
         ::close(pipeEnds[1]);
+        if (errEnds[1] >= 0) {
+            ::dup2(errEnds[1], 2);
+            ::close(errEnds[0]);
+            ::close(errEnds[1]);
+        }
         if (::chdir(dir.c_str()) != 0)
             ::_exit(127);
         if (fileSizeLimit) {
@@ -142,7 +193,12 @@ Outcome runTool(const fs::path& dir, const std::vector<std::string>& args,
             if (::setrlimit(RLIMIT_FSIZE, &limit) != 0)
                 ::_exit(127);
         }
-        std::vector<char*> argv{const_cast<char*>(tool)};
+        if (options.uid >= 0) {
+            const auto id = static_cast<uid_t>(options.uid);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(id) != 0 || ::setuid(id) != 0)
+                ::_exit(127);
+        }
+        std::vector<char*> argv{const_cast<char*>(tool.c_str())};
         for (const std::string& arg : args)
             argv.push_back(const_cast<char*>(arg.c_str()));
         argv.push_back(nullptr);
@@ -150,11 +206,16 @@ Outcome runTool(const fs::path& dir, const std::vector<std::string>& args,
         ::_exit(127);
     }
     ::close(pipeEnds[1]);
+    if (errEnds[1] >= 0)
+        ::close(errEnds[1]);
     Outcome result;
-    char buffer[4096];
-    for (ssize_t n; (n = ::read(pipeEnds[0], buffer, sizeof buffer)) > 0;)
-        result.out.append(buffer, static_cast<std::size_t>(n));
-    ::close(pipeEnds[0]);
+    // Both at once: either may fill while the other is being read.
+    std::thread errReader;
+    if (errEnds[0] >= 0)
+        errReader = std::thread(readAll, errEnds[0], std::ref(result.err));
+    readAll(pipeEnds[0], result.out);
+    if (errReader.joinable())
+        errReader.join();
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
@@ -164,12 +225,18 @@ Outcome runTool(const fs::path& dir, const std::vector<std::string>& args,
 } // namespace
 
 Outcome run(const fs::path& dir, const std::vector<std::string>& args) {
-    return runTool(dir, args, nullptr);
+    return runTool(ULVTOOL_PATH, dir, args, nullptr, {});
 }
 
 Outcome run(const fs::path& dir, const std::vector<std::string>& args,
             std::uint64_t fileSizeLimit) {
-    return runTool(dir, args, &fileSizeLimit);
+    return runTool(ULVTOOL_PATH, dir, args, &fileSizeLimit, {});
+}
+
+Outcome runProgram(const fs::path& program, const fs::path& dir,
+                   const std::vector<std::string>& args, const RunOptions& options) {
+    return runTool(program, dir, args, options.fileSizeLimit ? &options.fileSizeLimit : nullptr,
+                   options);
 }
 
 #endif

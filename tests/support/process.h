@@ -15,7 +15,22 @@ namespace ulv {
 struct Outcome {
     std::string out; // standard output
     int status = -1; // exit status, -1 when it did not exit normally
+    std::string err; // standard error, when asked for
 };
+
+// How runProgram() starts a program.
+struct RunOptions {
+    bool captureErr = false; // otherwise standard error is the test's own
+#ifndef _WIN32
+    bool errToTerminal = false;      // standard error is a pseudo-terminal, read into `err`
+    int uid = -1;                    // run as this user and group (the test must be root)
+    std::uint64_t fileSizeLimit = 0; // RLIMIT_FSIZE in bytes, when not 0
+#endif
+};
+
+// Runs `program` in `dir`; the arguments are UTF-8 text.
+Outcome runProgram(const std::filesystem::path& program, const std::filesystem::path& dir,
+                   const std::vector<std::string>& args, const RunOptions& options);
 
 // Runs the built tool in `dir`; the arguments are UTF-8 text.
 Outcome run(const std::filesystem::path& dir, const std::vector<std::string>& args);

@@ -1,0 +1,151 @@
+#include "batch/convert_all.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <ostream>
+#include <sstream>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+#include "batch/progress.h"
+#include "cli/convert.h"
+#include "export/utf8_path.h"
+
+namespace ulv {
+namespace {
+
+namespace fs = std::filesystem;
+
+enum : std::uint8_t { pending, converted, failed };
+
+// Converts one model; `text` gets what is to be printed about it.
+bool convertOne(const std::vector<BatchModel>& models, std::size_t index,
+                const BatchOptions& options, std::string& text) {
+    const BatchModel& model = models[index];
+    const std::string name = nameOf(model);
+    if (options.verbose)
+        text = name + ":\n";
+    const auto fail = [&](const std::string& message) {
+        text += name + ": " + message + "\n";
+        return false;
+    };
+    if (model.unreadableFolder)
+        return fail("Unable to read the folder");
+    if (model.collidesWith != noModel)
+        return fail("Same output as " + nameOf(models[model.collidesWith]));
+    const fs::path output = outputFor(model, options.outputFolder, options.extension);
+    if (options.outputFolder && output.has_parent_path()) {
+        std::error_code error;
+        fs::create_directories(output.parent_path(), error);
+        if (error)
+            return fail("Unable to write the output file");
+    }
+    std::ostringstream dump;
+    const Conversion result =
+        convertModel(utf8Text(model.input), utf8Text(output), options.verbose ? &dump : nullptr);
+    text += dump.str();
+    for (const std::string& note : result.notes)
+        text += name + ": " + note + "\n";
+    return result.failure.empty() || fail(result.failure);
+}
+
+struct Shared {
+    std::mutex mutex;
+    std::condition_variable finished;
+    std::vector<std::uint8_t> state;
+    // What is to be printed about models finished but not yet reported.
+    std::unordered_map<std::size_t, std::string> texts;
+    std::uintmax_t bytesDone = 0;
+    std::atomic<std::size_t> next{0};
+};
+
+void work(const std::vector<BatchModel>& models, const BatchOptions& options, Shared& shared) {
+    for (std::size_t i; (i = shared.next++) < models.size();) {
+        std::string text;
+        bool ok = false;
+        try {
+            ok = convertOne(models, i, options, text);
+        } catch (const std::bad_alloc&) {
+            text = nameOf(models[i]) + ": Not enough memory to read the model\n";
+        }
+        const std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.state[i] = ok ? converted : failed;
+        if (!text.empty())
+            shared.texts.emplace(i, std::move(text));
+        shared.bytesDone += models[i].size;
+        shared.finished.notify_one();
+    }
+}
+
+} // namespace
+
+BatchCounts convertAll(const std::vector<BatchModel>& models, const BatchOptions& options,
+                       std::ostream& out) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point start = Clock::now();
+    Shared shared;
+    shared.state.assign(models.size(), pending);
+    std::uintmax_t bytesTotal = 0;
+    for (const BatchModel& model : models)
+        bytesTotal += model.size;
+
+    std::vector<std::thread> workers;
+    const std::size_t count = std::min<std::size_t>(std::max(1u, options.jobs), models.size());
+    for (std::size_t k = 0; k < count; ++k) {
+        try {
+            workers.emplace_back([&] { work(models, options, shared); });
+        } catch (const std::system_error&) {
+            break; // the threads that did start share the work
+        }
+    }
+    if (workers.empty())
+        work(models, options, shared);
+
+    // This thread reports, in order, each model once it and all before it
+    // are done, and redraws the progress line in between.
+    BatchCounts counts;
+    ProgressLine progress;
+    constexpr auto redraw = std::chrono::milliseconds(100);
+    Clock::time_point drawn = start - redraw;
+    std::string text;
+    if (options.progress && !models.empty())
+        progress.show(progressText(0, models.size(), 0, bytesTotal, {}, nameOf(models[0])));
+    std::unique_lock<std::mutex> lock(shared.mutex);
+    for (std::size_t reported = 0; reported < models.size();) {
+        shared.finished.wait_for(lock, redraw, [&] { return shared.state[reported] != pending; });
+        text.clear();
+        for (; reported < models.size() && shared.state[reported] != pending; ++reported) {
+            ++(shared.state[reported] == converted ? counts.converted : counts.failed);
+            const auto found = shared.texts.find(reported);
+            if (found != shared.texts.end()) {
+                text += found->second;
+                shared.texts.erase(found);
+            }
+        }
+        const std::uintmax_t bytesDone = shared.bytesDone;
+        lock.unlock();
+        if (!text.empty()) {
+            if (options.progress)
+                progress.clear();
+            out << text << std::flush;
+        }
+        const Clock::time_point now = Clock::now();
+        if (options.progress && reported < models.size() &&
+            (now - drawn >= redraw || !text.empty())) {
+            progress.show(progressText(reported, models.size(), bytesDone, bytesTotal, now - start,
+                                       nameOf(models[reported])));
+            drawn = now;
+        }
+        lock.lock();
+    }
+    lock.unlock();
+    for (std::thread& worker : workers)
+        worker.join();
+    progress.clear();
+    return counts;
+}
+
+} // namespace ulv

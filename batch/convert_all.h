@@ -1,0 +1,34 @@
+// Converts the models of a batch run on several threads at once, reporting
+// each in the models' order whatever order they finish in.
+#pragma once
+
+#include <cstddef>
+#include <filesystem>
+#include <iosfwd>
+#include <optional>
+#include <vector>
+
+#include "batch/models.h"
+
+namespace ulv {
+
+struct BatchOptions {
+    std::optional<std::filesystem::path> outputFolder;
+    std::filesystem::path extension = ".obj";
+    unsigned jobs = 1;
+    bool verbose = false;  // each model's header dump, under its name
+    bool progress = false; // a progress line on standard error
+};
+
+struct BatchCounts {
+    std::size_t converted = 0;
+    std::size_t failed = 0;
+};
+
+// Writes a line "NAME: MESSAGE" to `out` for each model that fails and each
+// note about an output; with `verbose`, each model's dump first under a
+// line "NAME:". Sizes of the models are needed for the progress line.
+BatchCounts convertAll(const std::vector<BatchModel>& models, const BatchOptions& options,
+                       std::ostream& out);
+
+} // namespace ulv

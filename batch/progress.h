@@ -1,0 +1,31 @@
+// One line on standard error, redrawn in place while a batch runs.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace ulv {
+
+// Whether standard error is a terminal, where a redrawn line makes sense.
+bool stderrIsTerminal();
+
+// "12/300 done, 4.5 MB/s, 0:42 left, PATH": the time left from the bytes
+// still to read at the rate so far.
+std::string progressText(std::size_t done, std::size_t total, std::uintmax_t bytesDone,
+                         std::uintmax_t bytesTotal, std::chrono::duration<double> elapsed,
+                         const std::string& current);
+
+class ProgressLine {
+  public:
+    // Draws `text` over the line shown before, cut to the terminal's width.
+    void show(const std::string& text);
+    // Blanks the line, so that other output starts on a clean one.
+    void clear();
+
+  private:
+    std::size_t shown_ = 0; // columns now on the screen
+};
+
+} // namespace ulv
