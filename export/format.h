@@ -117,16 +117,12 @@ inline char* formatFixed6(char* out, float value) {
     if (biased >= 150) [[unlikely]] {
         return formatLarge(out, bits);
     }
-    // value * 10^6 = scaled / 2^shift exactly, scaled < 2^44. Subnormals share
-    // the exponent of the smallest normals, without the implicit bit. From a
-    // shift of 45 on the result is 0 and never a tie, so 63 serves for those.
-    const std::uint64_t mantissa = (bits & 0x7fffff) | (std::uint32_t{biased != 0} << 23);
-    const std::uint64_t scaled = mantissa * 1000000;
-    const std::uint32_t exponentShift = 150 - (biased != 0 ? biased : 1);
-    const std::uint32_t shift = exponentShift < 63 ? exponentShift : 63;
-    // Round half to even: an odd quotient lets an exact half round up.
-    const std::uint64_t odd = (scaled >> shift) & 1;
-    const std::uint64_t rounded = (scaled + (std::uint64_t{1} << (shift - 1)) - 1 + odd) >> shift;
+    // |value| * 10^6 is exact in double (24 bits times 20), subnormals too.
+    // Adding and taking away 2^52 rounds it to a whole number, half to even
+    // as printf does in the default rounding mode; it stays below 2^43.
+    const double scaled = static_cast<double>(std::bit_cast<float>(bits & 0x7fffffff)) * 1e6;
+    const auto rounded =
+        static_cast<std::uint64_t>(static_cast<std::int64_t>(scaled + 0x1p52 - 0x1p52));
     const auto whole = static_cast<std::uint32_t>(rounded / 1000000);
     const auto fraction = static_cast<std::uint32_t>(rounded - std::uint64_t{whole} * 1000000);
     out = putWhole(out, whole);

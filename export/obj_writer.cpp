@@ -1,21 +1,124 @@
 #include "export/obj_writer.h"
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <cstring>
+#include <exception>
+#include <mutex>
 #include <ostream>
+#include <string_view>
+#include <system_error>
+#include <thread>
 #include <unordered_set>
 #include <vector>
 
 #include "export/format.h"
+#include "export/obj_pieces.h"
 #include "export/text_out.h"
 #include "export/utf8_path.h"
 
 namespace ulv {
 namespace {
 
-void writeVectors(TextOut& out, std::string_view prefix, const float* values, std::size_t count,
-                  std::size_t width, bool negateLast) {
-    for (std::size_t k = 0; k < count; ++k, values += width) {
-        char* p = putText(out.room(), prefix);
+// A section, or a mesh without sections, with where its lines fall in each
+// pass of the whole file.
+struct Entry {
+    MeshSection* section = nullptr; // null for a mesh without sections
+    const Transform* transform = nullptr;
+    std::uint64_t vertexStart = 0;
+    std::uint64_t vertices = 0;
+    std::uint64_t faceStart = 0;
+    std::uint64_t faces = 0;
+    std::uint32_t base = 1; // the OBJ's number of the section's first vertex
+    std::int32_t group = 0;
+    bool endsMesh = false; // a blank line follows its faces
+    std::string material;
+};
+
+struct Layout {
+    std::vector<Entry> entries;
+    std::uint64_t vertices = 0;
+    std::uint64_t faces = 0;
+};
+
+enum class Pass { positions, normals, texCoords, faces };
+
+// Lines [begin, end) of one pass. Text at the boundary between two pieces
+// (a group's header, a mesh's closing blank line) goes to the later one; the
+// pass's last piece also takes what comes at its very end.
+struct Piece {
+    Pass pass = Pass::positions;
+    std::uint64_t begin = 0;
+    std::uint64_t end = 0;
+    bool last = false;
+    std::string_view lead; // text before the lines
+};
+
+// The counts drive the loops; the array sizes only cap them, so that a model
+// built by hand with short arrays is never read out of bounds.
+std::size_t vertexLimit(const MeshSection& section) {
+    return std::min({std::size_t{section.vertexCount}, section.positions.size() / 3,
+                     section.normals.size() / 3, section.texCoords.size() / 2});
+}
+
+std::size_t faceLimit(const MeshSection& section) {
+    return std::min(std::size_t{section.triangleCount}, section.indices.size() / 3);
+}
+
+Layout layoutOf(Model& model) {
+    Layout layout;
+    std::uint32_t base = 1;
+    std::int32_t group = 0;
+    for (Mesh& mesh : model.meshes) {
+        if (mesh.sections.empty()) {
+            Entry entry;
+            entry.vertexStart = layout.vertices;
+            entry.faceStart = layout.faces;
+            entry.endsMesh = true;
+            layout.entries.push_back(std::move(entry));
+            continue;
+        }
+        for (MeshSection& section : mesh.sections) {
+            Entry entry{.section = &section,
+                        .transform = &mesh.transform,
+                        .vertexStart = layout.vertices,
+                        .vertices = vertexLimit(section),
+                        .faceStart = layout.faces,
+                        .faces = faceLimit(section),
+                        .base = base,
+                        .group = group++,
+                        .endsMesh = &section == &mesh.sections.back(),
+                        .material = materialNameOf(section)};
+            layout.vertices += entry.vertices;
+            layout.faces += entry.faces;
+            // Wraps as 32-bit unsigned arithmetic does; numbers are not range-checked.
+            base += section.vertexCount;
+            layout.entries.push_back(std::move(entry));
+        }
+    }
+    return layout;
+}
+
+void addPass(std::vector<Piece>& pieces, Pass pass, std::uint64_t lines, std::uint64_t perPiece,
+             std::string_view lead) {
+    std::uint64_t begin = 0;
+    do {
+        const std::uint64_t end = std::min(lines, begin + perPiece);
+        pieces.push_back({pass, begin, end, end == lines, begin == 0 ? lead : std::string_view{}});
+        begin = end;
+    } while (begin < lines);
+}
+
+// Sizes known at compile time keep each line's copies and loops inline.
+template <std::size_t width, bool negateLast, std::size_t prefixSize>
+void writeVectors(TextChain& out, const char (&prefix)[prefixSize], const float* values,
+                  std::uint64_t count) {
+    for (std::uint64_t k = 0; k < count; ++k, values += width) {
+        char* p = out.room();
+        std::memcpy(p, prefix, prefixSize - 1);
+        p += prefixSize - 1;
         for (std::size_t c = 0; c < width; ++c) {
             *p++ = ' ';
             // Negation flips the sign bit only, so a stored 0 becomes -0.
@@ -26,31 +129,152 @@ void writeVectors(TextOut& out, std::string_view prefix, const float* values, st
     }
 }
 
-void writeFaces(TextOut& out, const MeshSection& section, std::uint32_t base) {
-    const std::uint32_t* index = section.indices.data();
-    const std::size_t count =
-        std::min(std::size_t{section.triangleCount}, section.indices.size() / 3);
-    for (std::size_t t = 0; t < count; ++t, index += 3) {
+void writeFaces(TextChain& out, const std::uint32_t* index, std::uint64_t count,
+                std::uint32_t base) {
+    // Each corner repeats one number three times: formatted once, copied
+    // whole; the copies' excess is overwritten by what follows.
+    char digits[16] = {};
+    for (std::uint64_t t = 0; t < count; ++t, index += 3) {
         char* p = out.room();
         *p++ = 'f';
         for (int corner = 0; corner < 3; ++corner) {
-            // Wraps as 32-bit unsigned arithmetic does; numbers are not range-checked.
             const std::uint32_t number = index[corner] + base;
-            for (int slot = 0; slot < 3; ++slot) {
-                *p++ = slot == 0 ? ' ' : '/';
-                p = formatUint(p, number);
+            const auto length = static_cast<std::size_t>(formatUint(digits, number) - digits);
+            for (const char separator : {' ', '/', '/'}) {
+                *p = separator;
+                std::memcpy(p + 1, digits, sizeof digits);
+                p += 1 + length;
             }
         }
         out.commit(endLine(p));
     }
 }
 
-// The counts drive the loops; the array sizes only cap them, so that a model
-// built by hand with short arrays is never read out of bounds.
-std::size_t vertexLimit(const MeshSection& section) {
-    return std::min({std::size_t{section.vertexCount}, section.positions.size() / 3,
-                     section.normals.size() / 3, section.texCoords.size() / 2});
+void formatVertices(TextChain& out, Layout& layout, const Piece& piece) {
+    auto entry =
+        std::partition_point(layout.entries.begin(), layout.entries.end(), [&](const Entry& e) {
+            return e.vertexStart + e.vertices <= piece.begin;
+        });
+    for (; entry != layout.entries.end() && entry->vertexStart < piece.end; ++entry) {
+        if (!entry->section)
+            continue;
+        const std::uint64_t from = std::max(piece.begin, entry->vertexStart) - entry->vertexStart;
+        const std::uint64_t to =
+            std::min(piece.end, entry->vertexStart + entry->vertices) - entry->vertexStart;
+        MeshSection& section = *entry->section;
+        switch (piece.pass) {
+        case Pass::positions: {
+            float* position = section.positions.data() + 3 * from;
+            for (std::uint64_t k = from; k < to; ++k)
+                transformPoint(*entry->transform, section.positions.data() + 3 * k);
+            writeVectors<3, false>(out, "v", position, to - from);
+            break;
+        }
+        case Pass::normals:
+            writeVectors<3, false>(out, "vn", section.normals.data() + 3 * from, to - from);
+            break;
+        case Pass::texCoords:
+            writeVectors<2, true>(out, "vt", section.texCoords.data() + 2 * from, to - from);
+            break;
+        case Pass::faces:
+            break;
+        }
+    }
 }
+
+void formatFaces(TextChain& out, const Layout& layout, const Piece& piece) {
+    const auto here = [&](std::uint64_t line) {
+        return line >= piece.begin && (line < piece.end || (piece.last && line == piece.end));
+    };
+    auto entry =
+        std::partition_point(layout.entries.begin(), layout.entries.end(),
+                             [&](const Entry& e) { return e.faceStart + e.faces < piece.begin; });
+    for (; entry != layout.entries.end() &&
+           (entry->faceStart < piece.end || (piece.last && entry->faceStart == piece.end));
+         ++entry) {
+        if (entry->section && here(entry->faceStart)) {
+            out.commit(endLine(formatInt(putText(out.room(), "g group"), entry->group)));
+            if (!entry->material.empty())
+                out.commit(endLine(putText(putText(out.room(), "usemtl "), entry->material)));
+        }
+        const std::uint64_t from = std::max(piece.begin, entry->faceStart) - entry->faceStart;
+        const std::uint64_t to =
+            std::min(piece.end, entry->faceStart + entry->faces) - entry->faceStart;
+        if (to > from)
+            writeFaces(out, entry->section->indices.data() + 3 * from, to - from, entry->base);
+        if (entry->endsMesh && here(entry->faceStart + entry->faces))
+            out.line();
+    }
+}
+
+// The pieces in file order, taken by the threads in turn; each thread
+// formats its piece, waits until every earlier one is written, then writes.
+class Job {
+  public:
+    Job(Layout& layout, const std::vector<Piece>& pieces, std::ostream& stream)
+        : layout_(layout), pieces_(pieces), stream_(stream) {}
+
+    void work() {
+        try {
+            TextChain text;
+            for (;;) {
+                const std::size_t index = next_.fetch_add(1, std::memory_order_relaxed);
+                if (index >= pieces_.size())
+                    return;
+                format(text, pieces_[index]);
+                {
+                    std::unique_lock lock(mutex_);
+                    turn_.wait(lock, [&] { return written_ == index || stopped_; });
+                    if (stopped_)
+                        return;
+                }
+                // Only the thread whose turn it is touches the stream.
+                text.writeTo(stream_);
+                const bool failed = !stream_;
+                {
+                    std::lock_guard lock(mutex_);
+                    written_ = index + 1;
+                    // A failed stream takes nothing more: stop formatting.
+                    stopped_ = stopped_ || failed;
+                }
+                turn_.notify_all();
+            }
+        } catch (...) {
+            {
+                std::lock_guard lock(mutex_);
+                if (!error_)
+                    error_ = std::current_exception();
+                stopped_ = true;
+            }
+            turn_.notify_all();
+        }
+    }
+
+    // After every thread is done: what one of them threw, if any.
+    void rethrow() const {
+        if (error_)
+            std::rethrow_exception(error_);
+    }
+
+  private:
+    void format(TextChain& text, const Piece& piece) {
+        text.put(piece.lead);
+        if (piece.pass == Pass::faces)
+            formatFaces(text, layout_, piece);
+        else
+            formatVertices(text, layout_, piece);
+    }
+
+    Layout& layout_;
+    const std::vector<Piece>& pieces_;
+    std::ostream& stream_;
+    std::atomic<std::size_t> next_{0};
+    std::mutex mutex_;
+    std::condition_variable turn_;
+    std::size_t written_ = 0; // pieces written so far
+    bool stopped_ = false;
+    std::exception_ptr error_;
+};
 
 } // namespace
 
@@ -60,61 +284,56 @@ std::string mtlPathFor(const std::string& outputPath) {
     return utf8Text(utf8Path(outputPath).replace_extension(".mtl"));
 }
 
+bool writeObjWith(Model model, std::ostream& obj, std::ostream& mtl, const std::string& mtlName,
+                  unsigned threads) {
+    Layout layout = layoutOf(model);
+
+    TextChain mtlText;
+    std::unordered_set<std::string_view> writtenMaterials;
+    for (const Entry& entry : layout.entries) {
+        const std::string& name = entry.material;
+        if (!name.empty() && writtenMaterials.insert(name).second) {
+            mtlText.commit(endLine(putText(putText(mtlText.room(), "newmtl "), name)));
+            char* q = putText(putText(mtlText.room(), "map_Kd .\\"), name);
+            mtlText.commit(endLine(putText(q, ".BMP")));
+            mtlText.line();
+        }
+    }
+
+    std::string nl(newline);
+    const std::string header = "# This is a converted version of a ULV .MOD file!" + nl + nl +
+                               "mtllib " + mtlName + nl + nl;
+    std::vector<Piece> pieces;
+    addPass(pieces, Pass::positions, layout.vertices, vertexLinesPerPiece, header);
+    addPass(pieces, Pass::normals, layout.vertices, vertexLinesPerPiece, newline);
+    addPass(pieces, Pass::texCoords, layout.vertices, vertexLinesPerPiece, newline);
+    addPass(pieces, Pass::faces, layout.faces, faceLinesPerPiece, newline);
+
+    Job job(layout, pieces, obj);
+    std::thread helper;
+    if (threads > 1 && layout.vertices + layout.faces > vertexLinesPerPiece) {
+        try {
+            helper = std::thread([&job] { job.work(); });
+        } catch (const std::system_error&) {
+            // No thread to be had: this one does all the work.
+        }
+    }
+    job.work();
+    if (helper.joinable())
+        helper.join();
+    job.rethrow();
+
+    mtlText.writeTo(mtl);
+    if (obj)
+        obj.flush();
+    if (mtl)
+        mtl.flush();
+    return obj && mtl;
+}
+
 bool writeObj(Model model, std::ostream& obj, std::ostream& mtl, const std::string& mtlName) {
-    TextOut objOut(obj);
-    TextOut mtlOut(mtl);
-    objOut.line("# This is a converted version of a ULV .MOD file!");
-    objOut.line();
-    objOut.put("mtllib ");
-    objOut.line(mtlName);
-    objOut.line();
-
-    std::vector<std::uint32_t> vertexBase;
-    std::uint32_t base = 1;
-    for (Mesh& mesh : model.meshes) {
-        for (MeshSection& section : mesh.sections) {
-            const std::size_t count = vertexLimit(section);
-            float* position = section.positions.data();
-            for (std::size_t k = 0; k < count; ++k, position += 3)
-                transformPoint(mesh.transform, position);
-            writeVectors(objOut, "v", section.positions.data(), count, 3, false);
-            vertexBase.push_back(base);
-            base += section.vertexCount;
-        }
-    }
-    objOut.line();
-    for (const Mesh& mesh : model.meshes)
-        for (const MeshSection& section : mesh.sections)
-            writeVectors(objOut, "vn", section.normals.data(), vertexLimit(section), 3, false);
-    objOut.line();
-    for (const Mesh& mesh : model.meshes)
-        for (const MeshSection& section : mesh.sections)
-            writeVectors(objOut, "vt", section.texCoords.data(), vertexLimit(section), 2, true);
-    objOut.line();
-
-    std::unordered_set<std::string> writtenMaterials;
-    std::int32_t groupIndex = 0;
-    for (const Mesh& mesh : model.meshes) {
-        for (const MeshSection& section : mesh.sections) {
-            objOut.commit(endLine(formatInt(putText(objOut.room(), "g group"), groupIndex)));
-            const std::string name = materialNameOf(section);
-            if (!name.empty()) {
-                objOut.commit(endLine(putText(putText(objOut.room(), "usemtl "), name)));
-                if (writtenMaterials.insert(name).second) {
-                    mtlOut.commit(endLine(putText(putText(mtlOut.room(), "newmtl "), name)));
-                    char* q = putText(putText(mtlOut.room(), "map_Kd .\\"), name);
-                    mtlOut.commit(endLine(putText(q, ".BMP")));
-                    mtlOut.line();
-                }
-            }
-            writeFaces(objOut, section, vertexBase[static_cast<std::size_t>(groupIndex)]);
-            ++groupIndex;
-        }
-        objOut.line();
-    }
-    const bool objOk = objOut.flush();
-    const bool mtlOk = mtlOut.flush();
-    return objOk && mtlOk;
+    return writeObjWith(std::move(model), obj, mtl, mtlName,
+                        std::max(1u, std::thread::hardware_concurrency()));
 }
 
 } // namespace ulv

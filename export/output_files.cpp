@@ -1,5 +1,5 @@
-// Replacing output files safely: both files are written beside their targets
-// under temporary names and renamed into place only when both are complete.
+// Replacing output files safely: all files are written beside their targets
+// under temporary names and renamed into place only when all are complete.
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX
@@ -11,6 +11,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -27,8 +28,9 @@ namespace {
 namespace fs = std::filesystem;
 
 struct Target {
-    fs::path path; // where the file ends up
-    fs::path temp; // empty when the target is written directly
+    fs::path path;         // where the file ends up
+    fs::path temp;         // empty when the target is written directly
+    bool replaces = false; // a file is there now, which the temporary replaces
 };
 
 enum class Created { yes, taken, failed };
@@ -98,6 +100,7 @@ bool prepare(Target& target) {
         if (!error)
             target.path = resolved;
     }
+    target.replaces = fs::is_regular_file(status);
     target.temp = createTemp(target.path);
     return !target.temp.empty();
 }
@@ -117,6 +120,29 @@ bool close(std::ofstream& stream) {
     return !stream.fail();
 }
 
+// Puts the file's data, or a folder's entries, on the disk.
+bool flush(const fs::path& path, bool folder) {
+#ifdef _WIN32
+    // NTFS journals its folders itself; only a file's data needs flushing.
+    if (folder)
+        return true;
+    const HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                        nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return false;
+    const bool ok = ::FlushFileBuffers(handle) != 0;
+    return ::CloseHandle(handle) != 0 && ok;
+#else
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | (folder ? O_DIRECTORY : 0));
+    if (fd < 0)
+        return false;
+    // Some file systems cannot flush a folder; they keep no more than that.
+    const bool ok = ::fsync(fd) == 0 || (folder && errno == EINVAL);
+    return ::close(fd) == 0 && ok;
+#endif
+}
+
 void discard(const Target& target) {
     std::error_code ignored;
     if (!target.temp.empty())
@@ -128,7 +154,9 @@ bool commit(const Target& target) {
         return true;
 #ifdef _WIN32
     // A plain rename there refuses to replace an existing file.
-    return ::MoveFileExW(target.temp.c_str(), target.path.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    const DWORD flags =
+        MOVEFILE_REPLACE_EXISTING | (target.replaces ? MOVEFILE_WRITE_THROUGH : DWORD{0});
+    return ::MoveFileExW(target.temp.c_str(), target.path.c_str(), flags) != 0;
 #else
     std::error_code error;
     fs::rename(target.temp, target.path, error);
@@ -158,11 +186,28 @@ bool replaceFiles(const std::vector<std::string>& paths,
         for (std::ofstream& file : files)
             ok = close(file) && ok;
     }
+    // A file that replaces another is on the disk before its rename, so that
+    // a power cut leaves the old file or the whole new one, never an empty one.
+    // A new file replaces nothing that could be lost.
+    for (const Target& target : targets)
+        ok = ok && (!target.replaces || flush(target.temp, false));
     for (std::size_t i = targets.size(); ok && i-- > 0;)
         ok = commit(targets[i]);
-    if (!ok)
+    if (!ok) {
         for (const Target& target : targets)
             discard(target);
+        return false;
+    }
+    // And the renames themselves, once per folder. Should that fail, the new
+    // files are in place but may not survive a power cut: reported as a failure.
+    std::vector<fs::path> folders;
+    for (const Target& target : targets) {
+        const fs::path folder = target.path.has_parent_path() ? target.path.parent_path() : ".";
+        if (target.replaces && std::find(folders.begin(), folders.end(), folder) == folders.end())
+            folders.push_back(folder);
+    }
+    for (const fs::path& folder : folders)
+        ok = flush(folder, true) && ok;
     return ok;
 }
 

@@ -12,6 +12,7 @@
 #include <ostream>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 namespace ulv {
 
@@ -74,6 +75,41 @@ class TextOut {
     const char* pending_ = nullptr; // a full buffer the writer has not written yet
     std::size_t pendingSize_ = 0;
     bool stopping_ = false;
+};
+
+// Text formatted ahead of its turn to be written: a chain of large blocks that
+// grows as needed and is kept for the next piece, so a thread that formats
+// many pieces allocates only for the first.
+class TextChain {
+  public:
+    static constexpr std::size_t blockSize = TextOut::bufferSize;
+    static constexpr std::size_t maxLine = TextOut::maxLine;
+
+    TextChain() = default;
+    TextChain(const TextChain&) = delete;
+    TextChain& operator=(const TextChain&) = delete;
+
+    char* room() {
+        if (static_cast<std::size_t>(limit_ - cursor_) < maxLine)
+            nextBlock();
+        return cursor_;
+    }
+    void commit(char* end) { cursor_ = end; }
+
+    void put(std::string_view text);
+    void line(std::string_view text = {});
+
+    // Writes everything held, in as few writes as the blocks allow, and
+    // empties the chain; nothing is written to a stream that already failed.
+    void writeTo(std::ostream& stream);
+
+  private:
+    void nextBlock();
+
+    std::vector<std::unique_ptr<char[]>> blocks_;
+    std::vector<std::size_t> used_; // bytes in each block before the current one
+    char* cursor_ = nullptr;
+    char* limit_ = nullptr;
 };
 
 } // namespace ulv

@@ -23,7 +23,12 @@ class InputBuffer {
     // Bytes left when the input's length is known (memory, a seekable file).
     std::optional<std::uint64_t> remaining() const;
 
+#ifdef ULVTOOL_SMALL_CHUNK
+    // Fuzz and test builds: every tag and array of a small input crosses chunks.
+    static constexpr std::size_t chunkSize = 64;
+#else
     static constexpr std::size_t chunkSize = std::size_t{1} << 20;
+#endif
 
   private:
     friend bool findTag(InputBuffer& input, std::uint32_t tagValue);

@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and runs the whole suite twice:
-# warnings as errors, then under AddressSanitizer and UndefinedBehaviorSanitizer.
+# warnings as errors, then under AddressSanitizer and UndefinedBehaviorSanitizer;
+# the writer's tests also under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/need.sh
 need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev libcli11-dev \
-    libstb-dev libtinygltf-dev clang-format
+    libstb-dev libtinygltf-dev clang-format strace
 
 jobs=$(nproc)
 
@@ -29,6 +30,22 @@ cmake -S . -B build/asan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANIT
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
+
+echo "== reader tests with 64-byte read chunks, under ASan and UBSan"
+# Every tag and array of the small test models then crosses a chunk boundary.
+cmake -S . -B build/small-chunk -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANITIZE=ON \
+    -DULVTOOL_SMALL_CHUNK=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/small-chunk -j "$jobs" --target reader_test
+ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
+    build/small-chunk/tests/reader_test
+
+echo "== the writer's tests under ThreadSanitizer"
+cmake -S . -B build/tsan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TSAN=ON \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build/tsan -j "$jobs" --target writer_test writer_reference_test
+for test in writer_test writer_reference_test; do
+    TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$test"
+done
 
 echo "== fuzz the reader and writer for 60 s under ASan and UBSan"
 bash scripts/fuzz.sh 60 build/fuzz

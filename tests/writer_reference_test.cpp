@@ -1,14 +1,17 @@
-// The writer against a plain reference built on snprintf, on a model large
-// enough to pass through several output buffers and the background writer.
+// The writer against a plain reference built on snprintf, on models large
+// enough to be cut into several pieces and formatted by two threads.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <random>
 #include <set>
 #include <sstream>
 #include <string>
 
+#include "export/obj_pieces.h"
 #include "export/obj_writer.h"
 #include "tests/support/model_builder.h"
 
@@ -88,6 +91,18 @@ std::pair<std::string, std::string> reference(const Model& model, const std::str
     return {obj, mtl};
 }
 
+// The first difference, for a readable failure, then the whole texts.
+void expectSameText(const std::string& written, const std::string& expected,
+                    const std::string& what) {
+    const std::size_t differs =
+        std::mismatch(written.begin(), written.end(), expected.begin(), expected.end()).first -
+        written.begin();
+    EXPECT_EQ(differs, expected.size())
+        << what
+        << ", first difference near: " << written.substr(differs > 40 ? differs - 40 : 0, 80);
+    EXPECT_EQ(written.size(), expected.size()) << what;
+}
+
 TEST(WriterReference, LargeRandomModel) {
     std::mt19937 random(12345);
     std::uniform_real_distribution<float> coordinate(-2000.0f, 2000.0f);
@@ -124,15 +139,113 @@ TEST(WriterReference, LargeRandomModel) {
 
     std::ostringstream objOut, mtlOut;
     ASSERT_TRUE(writeObj(model, objOut, mtlOut, "big.mtl"));
-    // Compare line-sized pieces first, for a readable failure.
-    const std::string written = objOut.str();
-    const std::size_t differs =
-        std::mismatch(written.begin(), written.end(), obj.begin(), obj.end()).first -
-        written.begin();
-    EXPECT_EQ(differs, obj.size())
-        << "first difference near: " << written.substr(differs > 40 ? differs - 40 : 0, 80);
-    EXPECT_EQ(written.size(), obj.size());
+    expectSameText(objOut.str(), obj, "obj");
     EXPECT_EQ(mtlOut.str(), mtl);
+}
+
+#ifdef __linux__
+std::size_t threadsNow() {
+    std::size_t threads = 0;
+    for ([[maybe_unused]] const auto& task : std::filesystem::directory_iterator("/proc/self/task"))
+        ++threads;
+    return threads;
+}
+#else
+std::size_t threadsNow() { return 1; }
+#endif
+
+// Keeps the text, and how many threads the process had beyond those it had
+// before, at most, while the text was written. A sanitizer may run threads
+// of its own.
+class ThreadCountingBuffer : public std::streambuf {
+  public:
+    std::string text;
+    std::size_t mostAdded = 0;
+
+  protected:
+    std::streamsize xsputn(const char* data, std::streamsize size) override {
+        mostAdded = std::max(mostAdded, threadsNow() - before_);
+        text.append(data, static_cast<std::size_t>(size));
+        return size;
+    }
+    int_type overflow(int_type c) override {
+        if (!traits_type::eq_int_type(c, traits_type::eof()))
+            text.push_back(traits_type::to_char_type(c));
+        return traits_type::not_eof(c);
+    }
+
+  private:
+    const std::size_t before_ = threadsNow();
+};
+
+MeshSection randomSection(std::mt19937& random, const std::string& name, std::uint32_t vertices,
+                          std::uint32_t triangles) {
+    std::uniform_real_distribution<float> coordinate(-3000.0f, 3000.0f);
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    std::vector<float> positions, normals, texCoords;
+    std::vector<std::uint32_t> indices;
+    for (std::uint32_t k = 0; k < vertices; ++k) {
+        positions.insert(positions.end(), {coordinate(random), coordinate(random), unit(random)});
+        normals.insert(normals.end(), {unit(random), unit(random), unit(random)});
+        texCoords.insert(texCoords.end(), {unit(random), unit(random) * 3});
+    }
+    for (std::uint32_t t = 0; t < triangles; ++t)
+        for (int corner = 0; corner < 3; ++corner)
+            indices.push_back(static_cast<std::uint32_t>(random() % vertices));
+    return makeSection(name, positions, normals, texCoords, indices);
+}
+
+// One thread and two write the same text as the reference, with the cuts
+// between pieces inside sections and on every kind of boundary: a section's
+// end, a mesh's end, a mesh without sections, empty sections, a group header
+// at the very end of the faces.
+TEST(WriterReference, PiecesCutAnywhere) {
+    constexpr std::uint32_t piece = faceLinesPerPiece;
+    static_assert(vertexLinesPerPiece == 2 * faceLinesPerPiece, "the cuts below assume it");
+    std::mt19937 random(777);
+    const Transform turned{
+        {0.6f, 0.8f, 0.0f, -0.8f, 0.6f, 0.0f, 0.0f, 0.0f, 1.0f, 12.5f, -3.25f, 100.0f}};
+    std::vector<Mesh> meshes;
+    // Faces: the first mesh ends exactly at the second face cut, its middle
+    // section (no faces) starts at the first; its vertices end at the first
+    // vertex cut.
+    meshes.push_back(makeMesh(turned, {randomSection(random, "stone", 100000, piece),
+                                       randomSection(random, "", 2 * piece - 100000, 0),
+                                       randomSection(random, "wood", 50000, piece)}));
+    meshes.push_back(makeMesh(identityTransform, {}));
+    meshes.push_back(makeMesh(turned, {randomSection(random, "stone", 0, 0),
+                                       randomSection(random, "glass", 120000, 60000)}));
+    // A group header and a mesh's blank line after the last face.
+    meshes.push_back(makeMesh(identityTransform, {randomSection(random, "wood", 10, 0)}));
+    const Model model = makeModel(std::move(meshes));
+    const auto [obj, mtl] = reference(model, "cut.mtl");
+
+    for (const unsigned threads : {1u, 2u}) {
+        ThreadCountingBuffer objText, mtlText;
+        std::ostream objOut(&objText), mtlOut(&mtlText);
+        ASSERT_TRUE(writeObjWith(model, objOut, mtlOut, "cut.mtl", threads));
+        const std::string what = std::to_string(threads) + " thread(s)";
+        expectSameText(objText.text, obj, what);
+        EXPECT_EQ(mtlText.text, mtl) << what;
+#ifdef __linux__
+        EXPECT_EQ(objText.mostAdded, threads - 1) << what;
+#endif
+    }
+}
+
+TEST(WriterReference, SmallModelStartsNoThread) {
+    std::mt19937 random(5);
+    const Model model =
+        makeModel({makeMesh(identityTransform, {randomSection(random, "a", 3, 1)})});
+    const auto [obj, mtl] = reference(model, "small.mtl");
+    ThreadCountingBuffer objText, mtlText;
+    std::ostream objOut(&objText), mtlOut(&mtlText);
+    ASSERT_TRUE(writeObj(model, objOut, mtlOut, "small.mtl"));
+    EXPECT_EQ(objText.text, obj);
+    EXPECT_EQ(mtlText.text, mtl);
+#ifdef __linux__
+    EXPECT_EQ(objText.mostAdded, 0u);
+#endif
 }
 
 } // namespace

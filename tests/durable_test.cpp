@@ -1,0 +1,153 @@
+// Runs the built tool under strace and checks the order of its flushes and
+// renames: a file that replaces another is on the disk before it is renamed
+// into place, its folder after; nothing else is flushed.
+#include <gtest/gtest.h>
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "tests/support/model_builder.h"
+#include "tests/support/process.h"
+#include "tests/support/sample_model.h"
+
+namespace ulv {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Every call that flushes or renames, as "fsync PATH" or "rename FROM TO",
+// with paths relative to `dir` and the random part of temporary names as N.
+std::vector<std::string> flushesAndRenames(const fs::path& dir,
+                                           const std::vector<std::string>& args, int status) {
+    const fs::path log = dir.parent_path() / (dir.filename().string() + ".strace");
+    // LeakSanitizer cannot run under a tracer.
+    const char* asan = std::getenv("ASAN_OPTIONS");
+    std::string command = "cd '" + dir.string() + "' && ASAN_OPTIONS='" +
+                          (asan ? std::string(asan) + ":" : "") + "detect_leaks=0' " + STRACE_PATH +
+                          " -f -qq -y -o '" + log.string() +
+                          "' -e trace=fsync,fdatasync,sync,syncfs,sync_file_range,msync,"
+                          "rename,renameat,renameat2 '" +
+                          ULVTOOL_PATH + "'";
+    for (const std::string& arg : args)
+        command += " '" + arg + "'";
+    command += " >/dev/null";
+    const int result = std::system(command.c_str());
+    EXPECT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == status) << command;
+
+    const std::string root = fs::canonical(dir).string();
+    const auto relative = [&](std::string path) {
+        if (path == root)
+            return std::string(".");
+        if (path.rfind(root + "/", 0) == 0)
+            path.erase(0, root.size() + 1);
+        return std::regex_replace(path, std::regex(R"(\.[0-9]+\.tmp$)"), ".N.tmp");
+    };
+    // "1234 fsync(3</tmp/x/.out.obj.81.tmp>) = 0", "1234 rename(\"a\", \"b\") = 0"
+    const std::regex flushCall(R"(^\d+ +(\w+)\(\d+<([^>]*)>.*\) += 0$)");
+    const std::regex renameCall(
+        R"re(^\d+ +(rename\w*)\((?:AT_FDCWD, )?"([^"]*)", (?:AT_FDCWD, )?"([^"]*)".*\) += 0$)re");
+    std::vector<std::string> calls;
+    std::ifstream in(log);
+    fs::remove(log);
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, renameCall))
+            calls.push_back("rename " + relative(m[2]) + " " + relative(m[3]));
+        else if (std::regex_match(line, m, flushCall))
+            calls.push_back(m[1].str() + " " + relative(m[2]));
+        else
+            calls.push_back("unexpected: " + line);
+    }
+    return calls;
+}
+
+TEST(Durable, FlushesOnlyWhatReplacesAFile) {
+    struct Case {
+        std::string input;                 // the sample model's name
+        std::vector<std::string> existing; // files there before, as "name" or "name -> target"
+        std::vector<std::string> args;
+        std::vector<std::string> calls;
+        int status = 0;
+    } cases[] = {
+        // Nothing replaced: no flush at all.
+        {"model.mod",
+         {},
+         {"model.mod", "out.obj"},
+         {"rename .out.mtl.N.tmp out.mtl", "rename .out.obj.N.tmp out.obj"}},
+        {"model.mod",
+         {"out.obj", "out.mtl"},
+         {"model.mod", "out.obj"},
+         {"fsync .out.obj.N.tmp", "fsync .out.mtl.N.tmp", "rename .out.mtl.N.tmp out.mtl",
+          "rename .out.obj.N.tmp out.obj", "fsync ."}},
+        {"model.mod",
+         {"out.obj"},
+         {"model.mod", "out.obj"},
+         {"fsync .out.obj.N.tmp", "rename .out.mtl.N.tmp out.mtl", "rename .out.obj.N.tmp out.obj",
+          "fsync ."}},
+        {"model.mod",
+         {"out.mtl"},
+         {"model.mod", "out.obj"},
+         {"fsync .out.mtl.N.tmp", "rename .out.mtl.N.tmp out.mtl", "rename .out.obj.N.tmp out.obj",
+          "fsync ."}},
+        // The input itself replaced, as the OBJ and as the library.
+        {"model.mod",
+         {},
+         {"model.mod", "model.mod"},
+         {"fsync .model.mod.N.tmp", "rename .model.mtl.N.tmp model.mtl",
+          "rename .model.mod.N.tmp model.mod", "fsync ."}},
+        {"x.mtl",
+         {},
+         {"x.mtl", "x.obj"},
+         {"fsync .x.mtl.N.tmp", "rename .x.mtl.N.tmp x.mtl", "rename .x.obj.N.tmp x.obj",
+          "fsync ."}},
+        // The folder flushed is the one the files are in.
+        {"model.mod",
+         {"sub/out.obj"},
+         {"model.mod", "sub/out.obj"},
+         {"fsync sub/.out.obj.N.tmp", "rename sub/.out.mtl.N.tmp sub/out.mtl",
+          "rename sub/.out.obj.N.tmp sub/out.obj", "fsync sub"}},
+        // Through a link, the file it points to is replaced.
+        {"model.mod",
+         {"real.obj", "out.obj -> real.obj"},
+         {"model.mod", "out.obj"},
+         {"fsync .real.obj.N.tmp", "rename .out.mtl.N.tmp out.mtl",
+          "rename .real.obj.N.tmp real.obj", "fsync ."}},
+        // A device is written straight, with nothing to flush or rename.
+        {"model.mod",
+         {"out.mtl", "out.obj -> /dev/null"},
+         {"model.mod", "out.obj"},
+         {"fsync .out.mtl.N.tmp", "rename .out.mtl.N.tmp out.mtl", "fsync ."}},
+        {"model.mod",
+         {"out.obj -> /dev/null"},
+         {"model.mod", "out.obj"},
+         {"rename .out.mtl.N.tmp out.mtl"}},
+        // A failed conversion leaves the old files untouched: nothing flushed.
+        {"model.mod", {"out.obj", "out.mtl -> /dev/full"}, {"model.mod", "out.obj"}, {}, 1},
+    };
+    for (const Case& c : cases) {
+        ScratchDir scratch;
+        const fs::path& dir = scratch.path;
+        fs::create_directory(dir / "sub");
+        spit(dir / c.input, encodeModel(sampleModel()));
+        for (const std::string& file : c.existing) {
+            const auto arrow = file.find(" -> ");
+            if (arrow == std::string::npos)
+                std::ofstream(dir / file) << "old";
+            else
+                fs::create_symlink(file.substr(arrow + 4), dir / file.substr(0, arrow));
+        }
+        std::string what;
+        for (const std::string& arg : c.args)
+            what += arg + " ";
+        EXPECT_EQ(flushesAndRenames(dir, c.args, c.status), c.calls) << what;
+    }
+}
+
+} // namespace
+} // namespace ulv
