@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer target with clang under ASan and UBSan and runs it for a
-# bounded time; any crash, leak, sanitizer report, hang or excess allocation
-# fails the run and leaves the input under BUILD/findings/.
+# Builds the libFuzzer target with clang under ASan and UBSan, reading its
+# input in 64-byte chunks, and runs it for a bounded time, starting from the
+# corpus kept in tests/fuzz/corpus; any crash, leak, sanitizer report, hang or
+# excess allocation fails the run and leaves the input under BUILD/findings/.
 #   bash scripts/fuzz.sh [SECONDS [BUILD_DIR]]      (defaults: 60, build/fuzz)
+# The kept corpus is refreshed from a longer run's BUILD/corpus with
+#   BUILD/tests/fuzz/fuzz_model -merge=1 NEW_DIR tests/fuzz/corpus BUILD/corpus
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds=${1:-60}
@@ -12,11 +15,11 @@ source scripts/need.sh
 need clang libclang-rt-14-dev cmake make
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DULVTOOL_FUZZ=ON -DULVTOOL_TESTS=OFF -DULVTOOL_WERROR=ON >/dev/null
+    -DULVTOOL_FUZZ=ON -DULVTOOL_SMALL_CHUNK=ON -DULVTOOL_TESTS=OFF -DULVTOOL_WERROR=ON >/dev/null
 cmake --build "$build" -j 2 --target fuzz_model make_seeds
 
-# Seeds are made afresh each run; the corpus the fuzzer grows is kept in the
-# build folder, so a later run starts where this one stopped.
+# Seeds are made afresh each run; what the fuzzer finds is added to the
+# corpus in the build folder, so a later run starts where this one stopped.
 rm -rf "$build/seeds"
 mkdir -p "$build/seeds" "$build/corpus" "$build/findings"
 "$build/tests/fuzz/make_seeds" "$build/seeds"
@@ -26,7 +29,7 @@ cp examples/sample.mod "$build/seeds/"
 # this also bounds what one input can make it write. No single allocation of
 # 64 MiB or more, and no input slower than 10 s.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    "$build/tests/fuzz/fuzz_model" "$build/corpus" "$build/seeds" \
+    "$build/tests/fuzz/fuzz_model" "$build/corpus" tests/fuzz/corpus "$build/seeds" \
     -dict=tests/fuzz/model.dict -max_len=16384 -malloc_limit_mb=64 -timeout=10 \
     -max_total_time="$seconds" -print_final_stats=1 -artifact_prefix="$build/findings/" \
     2>"$build/fuzz.log" || {
