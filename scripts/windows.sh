@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 build=${1:-build/win}
 
 source scripts/need.sh
-need cmake make g++-mingw-w64-x86-64-posix wine64 wine googletest libcli11-dev
+need cmake make g++-mingw-w64-x86-64-posix wine64 wine googletest libcli11-dev libstb-dev
 
 jobs=$(nproc)
 
