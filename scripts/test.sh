@@ -34,14 +34,15 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== reader tests with 64-byte read chunks, under ASan and UBSan"
 # Every tag and array of the small test models then crosses a chunk boundary.
 cmake -S . -B build/small-chunk -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANITIZE=ON \
-    -DULVTOOL_SMALL_CHUNK=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DULVTOOL_SMALL_CHUNK=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
 cmake --build build/small-chunk -j "$jobs" --target reader_test
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     build/small-chunk/tests/reader_test
 
 echo "== the writer's tests under ThreadSanitizer"
 cmake -S . -B build/tsan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TSAN=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
 cmake --build build/tsan -j "$jobs" --target writer_test writer_reference_test
 for test in writer_test writer_reference_test; do
     TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$test"
