@@ -134,4 +134,6 @@ cmake --build "$out/consumer" -j "$jobs" >/dev/null
 (cd "$work/consumer" && "$out/consumer/consumer" "$root/examples/sample.mod" sample.obj)
 cmp "$work/built/sample.obj" "$work/consumer/sample.obj"
 cmp "$work/built/sample.mtl" "$work/consumer/sample.mtl"
+(cd "$work/built" && "$linux/ulvtool" "$root/examples/sample.mod" sample.glb >/dev/null)
+cmp "$work/built/sample.glb" "$work/consumer/sample.glb"
 echo "the consumer project writes the same files as the tool"
