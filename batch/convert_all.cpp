@@ -32,7 +32,7 @@ bool convertOne(const BatchList& list, std::size_t index, const BatchOptions& op
         text += name + ": " + message + "\n";
         return false;
     };
-    if (model.unreadableFolder)
+    if (isUnreadableFolder(model))
         return fail("Unable to read the folder");
     if (model.collidesWith != noModel)
         return fail("Same output as " + list.nameOf(list.models[model.collidesWith]));
@@ -68,7 +68,7 @@ void work(const BatchList& list, const BatchOptions& options, Shared& shared) {
         std::string text;
         bool ok = false;
         std::uintmax_t size = 0;
-        if (options.progress && !models[i].unreadableFolder) {
+        if (options.progress && !isUnreadableFolder(models[i])) {
             std::error_code error;
             size = fs::file_size(list.pathOf(models[i]), error);
             if (error)

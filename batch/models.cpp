@@ -87,7 +87,7 @@ void search(const fs::path& path, BatchList& list) {
         if (error) {
             const Text& name = folder.native();
             add(list, root, name.size() > rootLength ? name.substr(rootLength) : Text())
-                .unreadableFolder = true;
+                .collidesWith = unreadableFolder;
         }
     }
 }
@@ -209,7 +209,7 @@ void findCollisions(BatchList& list, const std::optional<fs::path>& outputFolder
     std::vector<std::pair<std::uint32_t, std::uint32_t>> hashes;
     hashes.reserve(models.size());
     for (std::uint32_t i = 0; i < models.size(); ++i)
-        if (!models[i].unreadableFolder)
+        if (!isUnreadableFolder(models[i]))
             hashes.emplace_back(static_cast<std::uint32_t>(std::hash<Key>()(keyOf(i))), i);
     std::sort(hashes.begin(), hashes.end());
     for (std::size_t first = 0; first < hashes.size();) {

@@ -12,6 +12,7 @@
 namespace ulv {
 
 inline constexpr std::uint32_t noModel = UINT32_MAX;
+inline constexpr std::uint32_t unreadableFolder = UINT32_MAX - 1;
 
 // Kept small: a run over a folder of 100,000 models holds one per model.
 // Its path is the text of its root (the PATH it was found under, or the
@@ -22,11 +23,16 @@ struct BatchModel {
     std::uint32_t block = 0; // which of BatchList::blocks holds its own part
     std::uint32_t partAt = 0;
     std::uint32_t partLength = 0;
-    // An earlier model with the same output, which this one must not overwrite.
+    // An earlier model with the same output, which this one must not
+    // overwrite; or unreadableFolder. (Not a flag of its own: that would
+    // make the record a quarter larger.)
     std::uint32_t collidesWith = noModel;
-    // Not a model: a folder whose entries could not be listed.
-    bool unreadableFolder = false;
 };
+
+// Not a model: a folder whose entries could not be listed.
+inline bool isUnreadableFolder(const BatchModel& model) {
+    return model.collidesWith == unreadableFolder;
+}
 
 struct BatchList {
     // A deque and blocks of text grow without copying what they hold, so
