@@ -5,6 +5,7 @@
 #include <new>
 
 #include "export/device_names.h"
+#include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "export/utf8_path.h"
 #include "model/reader.h"
@@ -34,6 +35,23 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
         return result;
     } catch (const std::bad_alloc&) {
         result.failure = "Not enough memory to read the model";
+        return result;
+    }
+
+    if (outputFormatFor(outputPath) != OutputFormat::obj) {
+        GltfResult written = GltfResult::failed;
+        try {
+            // Textures are looked up beside the model.
+            const std::string folder = utf8Text(utf8Path(inputPath).parent_path());
+            written = writeGltf(std::move(model), outputPath, folder, result.notes);
+        } catch (const std::bad_alloc&) {
+            written = GltfResult::failed;
+        }
+        // A failure stays one line.
+        if (written != GltfResult::ok) {
+            result.notes.clear();
+            result.failure = messageFor(written);
+        }
         return result;
     }
 

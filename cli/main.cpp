@@ -1,4 +1,5 @@
-// ulvtool: converts a .MOD model file to a Wavefront OBJ file and its MTL library.
+// ulvtool: converts a .MOD model file to a Wavefront OBJ file and its MTL
+// library, or to glTF 2.0 when the output's name ends in .glb or .gltf.
 #ifdef _WIN32
 #ifndef NOMINMAX
 #define NOMINMAX

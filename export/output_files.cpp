@@ -110,10 +110,16 @@ bool prepare(Target& target) {
 }
 
 bool open(std::ofstream& stream, const Target& target) {
-    // TextOut buffers; the stream passes its large writes straight through.
+    // The writer buffers; the stream passes its large writes straight through.
     stream.rdbuf()->pubsetbuf(nullptr, 0);
-    stream.open(target.temp.empty() ? target.path : target.temp,
-                std::ios::binary | std::ios::out | std::ios::trunc);
+    if (target.temp.empty()) {
+        stream.open(target.path, std::ios::binary | std::ios::out | std::ios::trunc);
+    } else {
+        // The temporary was just made, empty. Truncating it again would make
+        // ext4 write all its data out within close(), as it does for a file
+        // rewritten in place: a tenth of a second for 300 MB.
+        stream.open(target.temp, std::ios::binary | std::ios::in | std::ios::out);
+    }
     return stream.is_open();
 }
 

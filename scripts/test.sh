@@ -1,27 +1,32 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and runs the whole suite twice:
 # warnings as errors, then under AddressSanitizer and UndefinedBehaviorSanitizer;
-# the writer's tests also under ThreadSanitizer.
+# the writer's and the batch tool's tests also under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 source scripts/need.sh
 need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev libcli11-dev \
-    clang-format strace
+    libstb-dev libtinygltf-dev clang-format strace
 
 jobs=$(nproc)
 
 echo "== format"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
 
+echo "== the Khronos glTF validator"
+bash scripts/validator.sh build/npm >/dev/null
+modules="$PWD/build/npm/node_modules"
+
 echo "== build and test"
-cmake -S . -B build/test -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_BENCH=ON >/dev/null
+cmake -S . -B build/test -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_BENCH=ON \
+    -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
 cmake --build build/test -j "$jobs"
 ctest --test-dir build/test -j "$jobs" --output-on-failure
 
 echo "== build and test under ASan and UBSan"
 cmake -S . -B build/asan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANITIZE=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
@@ -29,16 +34,19 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
 echo "== reader tests with 64-byte read chunks, under ASan and UBSan"
 # Every tag and array of the small test models then crosses a chunk boundary.
 cmake -S . -B build/small-chunk -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANITIZE=ON \
-    -DULVTOOL_SMALL_CHUNK=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DULVTOOL_SMALL_CHUNK=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
 cmake --build build/small-chunk -j "$jobs" --target reader_test
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     build/small-chunk/tests/reader_test
 
-echo "== the writer's tests under ThreadSanitizer"
+echo "== the writer's and the batch tool's tests under ThreadSanitizer"
 cmake -S . -B build/tsan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TSAN=ON \
-    -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build/tsan -j "$jobs" --target writer_test writer_reference_test
-for test in writer_test writer_reference_test; do
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
+cmake --build build/tsan -j "$jobs" --target writer_test writer_reference_test batch_test
+# batch_test runs ulvbatch, built with ThreadSanitizer too: a race ends it
+# with a failure status the test sees.
+for test in writer_test writer_reference_test batch_test; do
     TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$test"
 done
 

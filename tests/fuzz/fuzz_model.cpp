@@ -1,8 +1,9 @@
 // libFuzzer target: arbitrary bytes through the three ways of reading a model
 // (memory, a seekable stream, a stream of unknown length), then through the
-// writer into counting sinks. Aborts when the readers disagree, when the
-// writer fails on a healthy stream, loses or adds lines, or writes far more
-// than the input could justify.
+// writers: OBJ into counting sinks, and binary glTF. Aborts when the readers
+// disagree, when a writer fails on a healthy stream, when the OBJ loses or
+// adds lines or is far larger than the input could justify, or when the GLB
+// framing is broken.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -15,8 +16,10 @@
 #include <string>
 #include <vector>
 
+#include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "model/reader.h"
+#include "tests/support/gltf_files.h"
 #include "tests/support/model_builder.h"
 
 namespace {
@@ -118,6 +121,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                 mtlLines += 3 + 2 * newlinesIn(name);
             }
         }
+    }
+
+    // The same model as binary glTF: framed correctly whatever it holds.
+    {
+        std::ostringstream glb;
+        ulv::Notes notes;
+        if (ulv::writeGlb(*model, {}, glb, notes) != ulv::GltfResult::ok)
+            fail("writing glTF into a healthy stream was reported as failed");
+        if (!ulv::splitGlb(glb.str()).valid)
+            fail("the GLB framing is broken");
     }
 
     CountingBuf objBuf, mtlBuf;
