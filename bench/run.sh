@@ -130,4 +130,9 @@ row ".glb / dd of the model" "$gl s / $dd s = $glb_ratio" "3.0" "$(verdict 3.0 "
 row ".glb peak RSS / (1.3 input + 48 MiB)" "$glb_rss_kib KiB / $limit_kib KiB" "1.0" "$(verdict 1.0 "$(ratio "$glb_rss_kib" "$limit_kib")")"
 row "CPU use, end to end" "$cpu of one core" "" ""
 row "3-vertex model / /bin/true" "$tiny s / $nothing s" "" ""
+
+# The batch tool's figures, from the top of the source tree (the folder this
+# script left for $work).
+echo
+(cd "$OLDPWD" && BUILD=$build bash bench/batch.sh) || failed=1
 exit "$failed"
