@@ -7,10 +7,10 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #ifdef _WIN32
 #include <io.h>
 #else
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
