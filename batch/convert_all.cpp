@@ -22,10 +22,10 @@ namespace fs = std::filesystem;
 enum : std::uint8_t { pending, converted, failed };
 
 // Converts one model; `text` gets what is to be printed about it.
-bool convertOne(const std::vector<BatchModel>& models, std::size_t index,
-                const BatchOptions& options, std::string& text) {
-    const BatchModel& model = models[index];
-    const std::string name = nameOf(model);
+bool convertOne(const BatchList& list, std::size_t index, const BatchOptions& options,
+                std::string& text) {
+    const BatchModel& model = list.models[index];
+    const std::string name = list.nameOf(model);
     if (options.verbose)
         text = name + ":\n";
     const auto fail = [&](const std::string& message) {
@@ -35,8 +35,8 @@ bool convertOne(const std::vector<BatchModel>& models, std::size_t index,
     if (model.unreadableFolder)
         return fail("Unable to read the folder");
     if (model.collidesWith != noModel)
-        return fail("Same output as " + nameOf(models[model.collidesWith]));
-    const fs::path output = outputFor(model, options.outputFolder, options.extension);
+        return fail("Same output as " + list.nameOf(list.models[model.collidesWith]));
+    const fs::path output = outputFor(list, model, options.outputFolder, options.extension);
     if (options.outputFolder && output.has_parent_path()) {
         std::error_code error;
         fs::create_directories(output.parent_path(), error);
@@ -44,8 +44,8 @@ bool convertOne(const std::vector<BatchModel>& models, std::size_t index,
             return fail("Unable to write the output file");
     }
     std::ostringstream dump;
-    const Conversion result =
-        convertModel(utf8Text(model.input), utf8Text(output), options.verbose ? &dump : nullptr);
+    const Conversion result = convertModel(utf8Text(list.pathOf(model)), utf8Text(output),
+                                           options.verbose ? &dump : nullptr);
     text += dump.str();
     for (const std::string& note : result.notes)
         text += name + ": " + note + "\n";
@@ -62,14 +62,15 @@ struct Shared {
     std::atomic<std::size_t> next{0};
 };
 
-void work(const std::vector<BatchModel>& models, const BatchOptions& options, Shared& shared) {
+void work(const BatchList& list, const BatchOptions& options, Shared& shared) {
+    const std::vector<BatchModel>& models = list.models;
     for (std::size_t i; (i = shared.next++) < models.size();) {
         std::string text;
         bool ok = false;
         try {
-            ok = convertOne(models, i, options, text);
+            ok = convertOne(list, i, options, text);
         } catch (const std::bad_alloc&) {
-            text = nameOf(models[i]) + ": Not enough memory to read the model\n";
+            text = list.nameOf(models[i]) + ": Not enough memory to read the model\n";
         }
         const std::lock_guard<std::mutex> lock(shared.mutex);
         shared.state[i] = ok ? converted : failed;
@@ -82,8 +83,8 @@ void work(const std::vector<BatchModel>& models, const BatchOptions& options, Sh
 
 } // namespace
 
-BatchCounts convertAll(const std::vector<BatchModel>& models, const BatchOptions& options,
-                       std::ostream& out) {
+BatchCounts convertAll(const BatchList& list, const BatchOptions& options, std::ostream& out) {
+    const std::vector<BatchModel>& models = list.models;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     Shared shared;
@@ -96,13 +97,13 @@ BatchCounts convertAll(const std::vector<BatchModel>& models, const BatchOptions
     const std::size_t count = std::min<std::size_t>(std::max(1u, options.jobs), models.size());
     for (std::size_t k = 0; k < count; ++k) {
         try {
-            workers.emplace_back([&] { work(models, options, shared); });
+            workers.emplace_back([&] { work(list, options, shared); });
         } catch (const std::system_error&) {
             break; // the threads that did start share the work
         }
     }
     if (workers.empty())
-        work(models, options, shared);
+        work(list, options, shared);
 
     // This thread reports, in order, each model once it and all before it
     // are done, and redraws the progress line in between.
@@ -112,7 +113,7 @@ BatchCounts convertAll(const std::vector<BatchModel>& models, const BatchOptions
     Clock::time_point drawn = start - redraw;
     std::string text;
     if (options.progress && !models.empty())
-        progress.show(progressText(0, models.size(), 0, bytesTotal, {}, nameOf(models[0])));
+        progress.show(progressText(0, models.size(), 0, bytesTotal, {}, list.nameOf(models[0])));
     std::unique_lock<std::mutex> lock(shared.mutex);
     for (std::size_t reported = 0; reported < models.size();) {
         shared.finished.wait_for(lock, redraw, [&] { return shared.state[reported] != pending; });
@@ -136,7 +137,7 @@ BatchCounts convertAll(const std::vector<BatchModel>& models, const BatchOptions
         if (options.progress && reported < models.size() &&
             (now - drawn >= redraw || !text.empty())) {
             progress.show(progressText(reported, models.size(), bytesDone, bytesTotal, now - start,
-                                       nameOf(models[reported])));
+                                       list.nameOf(models[reported])));
             drawn = now;
         }
         lock.lock();

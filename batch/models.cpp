@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <string_view>
 #include <system_error>
 #include <utility>
 
@@ -19,14 +20,29 @@ namespace ulv {
 namespace {
 
 namespace fs = std::filesystem;
+using Text = fs::path::string_type;
+using TextView = std::basic_string_view<fs::path::value_type>;
 
 std::uint32_t offsetOf(std::size_t offset) { return static_cast<std::uint32_t>(offset); }
 
-void addFile(std::vector<BatchModel>& models, const fs::directory_entry& entry,
-             std::uint32_t mirroredFrom, bool sizes) {
-    BatchModel& model = models.emplace_back();
-    model.input = entry.path();
+BatchModel& add(BatchList& list, const fs::path& path, std::uint32_t mirroredFrom) {
+    BatchModel& model = list.models.emplace_back();
+    model.pathAt = list.paths.size();
+    model.pathLength = offsetOf(path.native().size());
     model.mirroredFrom = mirroredFrom;
+#ifdef _WIN32
+    // One separator throughout, whichever the PATH was given with, so that
+    // the same file given and found has one name.
+    list.paths += fs::path(path).make_preferred().native();
+#else
+    list.paths += path.native();
+#endif
+    return model;
+}
+
+void addFile(BatchList& list, const fs::directory_entry& entry, std::uint32_t mirroredFrom,
+             bool sizes) {
+    BatchModel& model = add(list, entry.path(), mirroredFrom);
     if (sizes) {
         std::error_code error;
         const std::uintmax_t size = entry.file_size(error);
@@ -34,15 +50,9 @@ void addFile(std::vector<BatchModel>& models, const fs::directory_entry& entry,
     }
 }
 
-void addUnreadable(std::vector<BatchModel>& models, const fs::path& folder) {
-    BatchModel& model = models.emplace_back();
-    model.input = folder;
-    model.unreadableFolder = true;
-}
-
 // Walks the tree with a list of folders still to list rather than by
 // recursion, so that no depth of nesting can exhaust the stack.
-void search(const fs::path& root, std::vector<BatchModel>& models, bool sizes) {
+void search(const fs::path& root, BatchList& list, bool sizes) {
     // Where the part below the root starts in the paths of its entries.
     const std::uint32_t mirroredFrom = offsetOf((root / "x").native().size() - 1);
     std::vector<fs::path> folders{root};
@@ -60,14 +70,18 @@ void search(const fs::path& root, std::vector<BatchModel>& models, bool sizes) {
             } else if (fs::is_regular_file(own) ||
                        (fs::is_symlink(own) && fs::is_regular_file(entry.status(ignored)))) {
                 if (hasModelExtension(entry.path()))
-                    addFile(models, entry, mirroredFrom, sizes);
+                    addFile(list, entry, mirroredFrom, sizes);
             }
         }
         // A folder that cannot be listed, or stops listing midway (it was
         // removed), fails on its own rather than silently giving fewer models.
         if (error)
-            addUnreadable(models, folder);
+            add(list, folder, 0).unreadableFolder = true;
     }
+}
+
+TextView viewOf(const BatchList& list, const BatchModel& model) {
+    return TextView(list.paths).substr(model.pathAt, model.pathLength);
 }
 
 #ifdef _WIN32
@@ -88,72 +102,84 @@ std::string collisionKey(const fs::path& output) {
 
 } // namespace
 
+fs::path BatchList::pathOf(const BatchModel& model) const {
+    return fs::path(Text(viewOf(*this, model)));
+}
+
+std::string BatchList::nameOf(const BatchModel& model) const {
+#ifdef _WIN32
+    return utf8Text(pathOf(model));
+#else
+    return std::string(viewOf(*this, model));
+#endif
+}
+
 bool hasModelExtension(const fs::path& path) {
-    const fs::path::string_type extension = path.extension().native();
+    const Text extension = path.extension().native();
     if (extension.size() != 4 || extension[0] != '.')
         return false;
     const auto lower = [](fs::path::value_type c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
     return lower(extension[1]) == 'm' && lower(extension[2]) == 'o' && lower(extension[3]) == 'd';
 }
 
-std::vector<BatchModel> findModels(const std::vector<std::string>& paths, bool sizes) {
-    std::vector<BatchModel> models;
+BatchList findModels(const std::vector<std::string>& paths, bool sizes) {
+    BatchList list;
     for (const std::string& text : paths) {
         const fs::path path = utf8Path(text);
         std::error_code error;
         if (fs::is_directory(fs::status(path, error))) {
-            search(path, models, sizes);
+            search(path, list, sizes);
         } else {
             const fs::directory_entry entry(path, error);
-            addFile(models, entry, offsetOf(path.native().size() - path.filename().native().size()),
+            addFile(list, entry, offsetOf(path.native().size() - path.filename().native().size()),
                     sizes);
         }
     }
-    const auto byName = [](const BatchModel& a, const BatchModel& b) {
+    // Sorted in place: no second list of the models, however many there are.
+    const auto byName = [&](const BatchModel& a, const BatchModel& b) {
 #ifdef _WIN32
-        return nameOf(a) < nameOf(b);
+        const std::string nameA = list.nameOf(a);
+        const std::string nameB = list.nameOf(b);
 #else
-        return a.input.native() < b.input.native();
+        const TextView nameA = viewOf(list, a);
+        const TextView nameB = viewOf(list, b);
 #endif
+        // The same file found more than once: the one given nearest first.
+        return nameA < nameB || (nameA == nameB && a.mirroredFrom > b.mirroredFrom);
     };
-    std::stable_sort(models.begin(), models.end(), byName);
-    // A model named twice (a file and the folder that holds it, or one PATH
-    // given twice) is converted once.
-    const auto sameName = [](const BatchModel& a, const BatchModel& b) {
-        return a.input.native() == b.input.native();
+    std::sort(list.models.begin(), list.models.end(), byName);
+    const auto sameName = [&](const BatchModel& a, const BatchModel& b) {
+        return viewOf(list, a) == viewOf(list, b);
     };
-    models.erase(std::unique(models.begin(), models.end(), sameName), models.end());
-    return models;
+    list.models.erase(std::unique(list.models.begin(), list.models.end(), sameName),
+                      list.models.end());
+    list.models.shrink_to_fit();
+    return list;
 }
 
-std::string nameOf(const BatchModel& model) {
-#ifdef _WIN32
-    // One separator throughout, whichever the PATH was given with.
-    return utf8Text(fs::path(model.input).make_preferred());
-#else
-    return utf8Text(model.input);
-#endif
-}
-
-fs::path outputFor(const BatchModel& model, const std::optional<fs::path>& outputFolder,
-                   const fs::path& extension) {
-    fs::path output = outputFolder ? *outputFolder / model.input.native().substr(model.mirroredFrom)
-                                   : model.input;
+fs::path outputFor(const BatchList& list, const BatchModel& model,
+                   const std::optional<fs::path>& outputFolder, const fs::path& extension) {
+    fs::path output = outputFolder
+                          ? *outputFolder / Text(viewOf(list, model).substr(model.mirroredFrom))
+                          : list.pathOf(model);
     output.replace_extension(extension);
     return output;
 }
 
-void findCollisions(std::vector<BatchModel>& models, const std::optional<fs::path>& outputFolder,
+void findCollisions(BatchList& list, const std::optional<fs::path>& outputFolder,
                     const fs::path& extension) {
     // Hashes of the outputs rather than the outputs themselves: for a large
     // folder only these are held at once, and only equal hashes are compared.
-    using Key = decltype(collisionKey(fs::path()));
+    std::vector<BatchModel>& models = list.models;
+    const auto keyOf = [&](std::uint32_t i) {
+        return collisionKey(outputFor(list, models[i], outputFolder, extension));
+    };
+    using Key = decltype(keyOf(0));
     std::vector<std::pair<std::size_t, std::uint32_t>> hashes;
     hashes.reserve(models.size());
     for (std::uint32_t i = 0; i < models.size(); ++i)
         if (!models[i].unreadableFolder)
-            hashes.emplace_back(
-                std::hash<Key>()(collisionKey(outputFor(models[i], outputFolder, extension))), i);
+            hashes.emplace_back(std::hash<Key>()(keyOf(i)), i);
     std::sort(hashes.begin(), hashes.end());
     for (std::size_t first = 0; first < hashes.size();) {
         std::size_t end = first + 1;
@@ -162,11 +188,10 @@ void findCollisions(std::vector<BatchModel>& models, const std::optional<fs::pat
         // Each model in the run against the earliest one with the same output.
         for (std::size_t i = first + 1; i < end; ++i) {
             const std::uint32_t later = hashes[i].second;
-            const Key key = collisionKey(outputFor(models[later], outputFolder, extension));
+            const Key key = keyOf(later);
             for (std::size_t j = first; j < i; ++j) {
                 const std::uint32_t earlier = hashes[j].second;
-                if (models[earlier].collidesWith == noModel &&
-                    collisionKey(outputFor(models[earlier], outputFolder, extension)) == key) {
+                if (models[earlier].collidesWith == noModel && keyOf(earlier) == key) {
                     models[later].collidesWith = earlier;
                     break;
                 }

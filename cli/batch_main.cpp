@@ -98,10 +98,10 @@ int run(std::vector<std::string> arguments) {
     options.jobs = jobs;
     options.verbose = verbose;
     options.progress = !quiet && ulv::stderrIsTerminal();
-    std::vector<ulv::BatchModel> models = ulv::findModels(paths, options.progress);
+    ulv::BatchList models = ulv::findModels(paths, options.progress);
     ulv::findCollisions(models, options.outputFolder, options.extension);
     const ulv::BatchCounts counts = ulv::convertAll(models, options, std::cout);
-    if (models.empty())
+    if (models.models.empty())
         std::cout << "No model found" << std::endl;
     const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
     char summary[128];

@@ -1,6 +1,6 @@
 # Release packages of the tool: .tar.gz and .deb on Linux, .zip on Windows
-# (the cross build). Each holds ulvtool, the README, the licence and the man
-# page; the library is installed from a build with cmake --install.
+# (the cross build). Each holds ulvtool and ulvbatch, the README, the licence
+# and the man pages; the library is installed from a build with cmake --install.
 #   cpack --config build/CPackConfig.cmake   (or scripts/package.sh)
 set(CPACK_PACKAGE_NAME ulvtool)
 set(CPACK_PACKAGE_VENDOR "the ulvtool developers")
@@ -30,6 +30,6 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Reads one model file of the game Ulvane and writes its\n\
 meshes as one OBJ file: positions in model space, normals and texture\n\
 coordinates, one group per section, with an MTL material library beside it\n\
-naming each texture.")
+naming each texture. ulvbatch converts the models of whole folders at once.")
 
 include(CPack)

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Builds the release packages into build/packages (or OUT) and checks them: the
 # .tar.gz and .deb of the Linux build, the .zip of the Windows build, each
-# holding the tool, the README, the licence and the man page. The .deb is
-# installed and its ulvtool converts the sample as the build's does; the
-# Windows ulvtool.exe from the .zip does too under Wine, with CR LF line ends.
+# holding the tools, the README, the licence and the man pages. The .deb is
+# installed and its ulvtool and ulvbatch convert the sample as the build's
+# ulvtool does; the Windows ulvtool.exe and ulvbatch.exe from the .zip do too
+# under Wine, with CR LF line ends.
 # Then the library is installed into OUT/prefix and the project in
 # tests/consumer is built against it and run on the sample.
 #   bash scripts/package.sh [LINUX_BUILD [WINDOWS_BUILD [OUT]]]
@@ -57,14 +58,15 @@ same() {
     fi
 }
 name=$(basename "$tgz" .tar.gz)
-same "$tgz" "$(printf "$name/%s\n" bin/ulvtool share/doc/ulvtool/README.md \
-    share/doc/ulvtool/LICENSE share/man/man1/ulvtool.1)" "$(tar tzf "$tgz" | grep -v '/$')"
-same "$deb" "$(printf "./usr/%s\n" bin/ulvtool share/doc/ulvtool/README.md \
-    share/doc/ulvtool/LICENSE share/man/man1/ulvtool.1)" \
+same "$tgz" "$(printf "$name/%s\n" bin/ulvtool bin/ulvbatch share/doc/ulvtool/README.md \
+    share/doc/ulvtool/LICENSE share/man/man1/ulvtool.1 share/man/man1/ulvbatch.1)" \
+    "$(tar tzf "$tgz" | grep -v '/$')"
+same "$deb" "$(printf "./usr/%s\n" bin/ulvtool bin/ulvbatch share/doc/ulvtool/README.md \
+    share/doc/ulvtool/LICENSE share/man/man1/ulvtool.1 share/man/man1/ulvbatch.1)" \
     "$(dpkg-deb -c "$deb" | awk '$1 ~ /^-/ {print $6}')"
 name=$(basename "$zip" .zip)
-same "$zip" "$(printf "$name/%s\n" ulvtool.exe README.md LICENSE ulvtool.1)" \
-    "$(unzip -Z1 "$zip" | grep -v '/$')"
+same "$zip" "$(printf "$name/%s\n" ulvtool.exe ulvbatch.exe README.md LICENSE ulvtool.1 \
+    ulvbatch.1)" "$(unzip -Z1 "$zip" | grep -v '/$')"
 dpkg-deb -f "$deb" Package Version Depends
 
 # What the build's own tool writes, in a folder of its own.
@@ -73,6 +75,14 @@ trap 'rm -rf "$work"' EXIT
 convert() { # TOOL... ; writes sample.obj and sample.mtl in the current folder
     "$@" "$root/examples/sample.mod" sample.obj >/dev/null
 }
+batch() { # TOOL... ; writes sample.obj and sample.mtl into the folder batch
+    "$@" -q "$root/examples/sample.mod" -o batch >/dev/null
+}
+# The batch tool's files are the single-file tool's.
+sameAsTool() { # FOLDER
+    cmp "$1/sample.obj" "$1/batch/sample.obj"
+    cmp "$1/sample.mtl" "$1/batch/sample.mtl"
+}
 mkdir "$work/built" "$work/deb" "$work/zip" "$work/consumer"
 (cd "$work/built" && convert "$linux/ulvtool")
 
@@ -80,27 +90,33 @@ echo "== the .deb installed"
 installed_before=no
 dpkg -s ulvtool >/dev/null 2>&1 && installed_before=yes
 $sudo dpkg -i "$deb" >/dev/null
-(cd "$work/deb" && convert /usr/bin/ulvtool)
+(cd "$work/deb" && convert /usr/bin/ulvtool && batch /usr/bin/ulvbatch)
 cmp "$work/built/sample.obj" "$work/deb/sample.obj"
 cmp "$work/built/sample.mtl" "$work/deb/sample.mtl"
-[ "$(man -w ulvtool)" = /usr/share/man/man1/ulvtool.1 ]
-man --warnings -l /usr/share/man/man1/ulvtool.1 2>&1 >/dev/null | (! grep .)
+sameAsTool "$work/deb"
+for page in ulvtool ulvbatch; do
+    [ "$(man -w $page)" = /usr/share/man/man1/$page.1 ]
+    man --warnings -l /usr/share/man/man1/$page.1 2>&1 >/dev/null | (! grep .)
+done
 # Leave the machine as it was.
 [ $installed_before = yes ] || $sudo dpkg -r ulvtool >/dev/null
-echo "the installed ulvtool writes the same files as the build's"
+echo "the installed ulvtool and ulvbatch write the same files as the build's ulvtool"
 
-echo "== ulvtool.exe from the .zip under Wine"
+echo "== ulvtool.exe and ulvbatch.exe from the .zip under Wine"
 unzip -q "$zip" -d "$work/zip"
 exe=$work/zip/$name/ulvtool.exe
-x86_64-w64-mingw32-objdump -p "$exe" | awk '/DLL Name:/ {print $3}' | sort -f | tr '\n' ' '
-echo
+for file in "$exe" "$work/zip/$name/ulvbatch.exe"; do
+    echo "$(basename "$file") imports" \
+        $(x86_64-w64-mingw32-objdump -p "$file" | awk '/DLL Name:/ {print $3}' | sort -f)
+done
 export WINEDEBUG=-all WINEPREFIX=$windows/wine-prefix
 mkdir -p "$WINEPREFIX"
-(cd "$work/zip" && convert wine "$exe")
+(cd "$work/zip" && convert wine "$exe" && batch wine "$work/zip/$name/ulvbatch.exe")
+sameAsTool "$work/zip"
 # Exactly the Linux files with CR LF line ends.
 sed 's/$/\r/' "$work/built/sample.obj" | cmp - "$work/zip/sample.obj"
 sed 's/$/\r/' "$work/built/sample.mtl" | cmp - "$work/zip/sample.mtl"
-echo "ulvtool.exe writes the Linux files with CR LF line ends"
+echo "ulvtool.exe and ulvbatch.exe write the Linux files with CR LF line ends"
 
 echo "== the library installed, and a project built against it"
 prefix=$out/prefix
@@ -118,4 +134,6 @@ cmake --build "$out/consumer" -j "$jobs" >/dev/null
 (cd "$work/consumer" && "$out/consumer/consumer" "$root/examples/sample.mod" sample.obj)
 cmp "$work/built/sample.obj" "$work/consumer/sample.obj"
 cmp "$work/built/sample.mtl" "$work/consumer/sample.mtl"
+(cd "$work/built" && "$linux/ulvtool" "$root/examples/sample.mod" sample.glb >/dev/null)
+cmp "$work/built/sample.glb" "$work/consumer/sample.glb"
 echo "the consumer project writes the same files as the tool"

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Cross-builds the Windows executable with MinGW-w64, checks that it needs no
-# DLL beside it, and runs the test suite on it under Wine.
+# Cross-builds the Windows executables with MinGW-w64, checks that they need
+# no DLL beside them, and runs the test suite on them under Wine.
 #   bash scripts/windows.sh [BUILD_DIR]        (default build/win)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -16,18 +16,20 @@ cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
     -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 
-# Linked statically: the only DLLs it may name are those of Windows itself.
-imports=$(x86_64-w64-mingw32-objdump -p "$build/ulvtool.exe" | awk '/DLL Name:/ {print $3}')
-for dll in $imports; do
-    case "${dll,,}" in
-    kernel32.dll | msvcrt.dll | user32.dll | shell32.dll | advapi32.dll) ;;
-    *)
-        echo "ulvtool.exe needs $dll, which Windows does not have"
-        exit 1
-        ;;
-    esac
+# Linked statically: the only DLLs they may name are those of Windows itself.
+for exe in ulvtool.exe ulvbatch.exe; do
+    imports=$(x86_64-w64-mingw32-objdump -p "$build/$exe" | awk '/DLL Name:/ {print $3}')
+    for dll in $imports; do
+        case "${dll,,}" in
+        kernel32.dll | msvcrt.dll | user32.dll | shell32.dll | advapi32.dll) ;;
+        *)
+            echo "$exe needs $dll, which Windows does not have"
+            exit 1
+            ;;
+        esac
+    done
+    echo "$exe imports only" $imports
 done
-echo "ulvtool.exe imports only" $imports
 
 echo "== Windows tests under Wine"
 # The prefix the toolchain file gives the tests, made once here: ready before

@@ -4,10 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -39,10 +39,19 @@ Outcome batch(const fs::path& dir, const std::vector<std::string>& args,
     return runProgram(batchTool(), dir, args, captured);
 }
 
-// The report with the time in its summary line replaced by "T".
-std::string withoutTime(const std::string& out) {
-    static const std::regex time(", [0-9]+\\.[0-9][0-9] s(\r?\n)$");
-    return std::regex_replace(out, time, ", T s$1");
+// The report with the time in its summary line ("N.NN s" at its end)
+// replaced by "T". No std::regex: GCC 12 warns falsely inside it under ASan.
+std::string withoutTime(std::string out) {
+    const std::size_t end = out.rfind(" s");
+    std::size_t start = end;
+    while (start > 0 &&
+           (std::isdigit(static_cast<unsigned char>(out[start - 1])) || out[start - 1] == '.'))
+        --start;
+    const std::string rest = end == std::string::npos ? "" : out.substr(end + 2);
+    if (start != end && start >= 2 && out.compare(start - 2, 2, ", ") == 0 &&
+        (rest == "\n" || rest == "\r\n"))
+        out.replace(start, end - start, "T");
+    return out;
 }
 
 std::string text(const std::u8string& utf8Text) { return {utf8Text.begin(), utf8Text.end()}; }
@@ -159,15 +168,33 @@ TEST_F(Batch, Help) {
         EXPECT_NE(result.out.find(part), std::string::npos) << part;
 }
 
+#ifdef _WIN32
+// Names differing in case only are one file there.
+constexpr bool kCaseSensitive = false;
+#else
+constexpr bool kCaseSensitive = true;
+#endif
+
 // A tree with nested folders, extensions in mixed case, a file that is not
-// a model, a bad model and two models with one output.
+// a model, a bad model and, where names differ in case, two models with one
+// output.
 class BatchTree : public Batch {
   protected:
+    // The line about the second of them and the summary line.
+    static std::string collision() {
+        return kCaseSensitive ? named("game/a.mod: Same output as game/a.MOD\n") : "";
+    }
+    static std::string summary(int converted, int failedBesidesCollision) {
+        return std::to_string(converted) + " converted, " +
+               std::to_string(failedBesidesCollision + (kCaseSensitive ? 1 : 0)) + " failed, T s\n";
+    }
+
     void SetUp() override {
         fs::create_directories(dir / "game" / "Props" / "deep" / "er");
         fs::create_directories(dir / "game" / "empty");
         spit(dir / "game" / "a.MOD", sample);
-        spit(dir / "game" / "a.mod", other);
+        if (kCaseSensitive)
+            spit(dir / "game" / "a.mod", other);
         spit(dir / "game" / "bad.mod", truncated);
         spit(dir / "game" / "notes.txt", sample);
         spit(dir / "game" / "mod", sample);
@@ -180,10 +207,10 @@ TEST_F(BatchTree, MirroredUnderTheOutputFolder) {
     const Outcome result = batch(dir, {"-q", "-j", "2", "game", "-o", "out"});
     // Names in bytewise order: capitals first.
     EXPECT_EQ(withoutTime(result.out),
-              withLineEnds(named("game/a.mod: Same output as game/a.MOD\n"
-                                 "game/bad.mod: Exception thrown: Not a valid model file! "
+              withLineEnds(collision() +
+                           named("game/bad.mod: Exception thrown: Not a valid model file! "
                                  "Unexpected end of file!\n") +
-                           "3 converted, 2 failed, T s\n"));
+                           summary(3, 1)));
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(result.err, "");
     EXPECT_EQ(filesIn(dir / "out"),
@@ -206,9 +233,10 @@ TEST_F(BatchTree, BesideTheModels) {
 
 TEST_F(BatchTree, FilesGivenGoStraightIntoTheOutputFolder) {
     // Any name is taken for a model when given directly. One given twice, or
-    // also found in a folder given, is converted once, where it was first given.
-    const Outcome result = batch(dir, {"-q", "game/Props/deep/er/TABLE.mOd", "game/notes.txt",
-                                       "game/mod", "game/Props", "game/notes.txt", "-o", "flat"});
+    // also found in a folder given, is converted once, as given directly.
+    const Outcome result =
+        batch(dir, {"-q", "game/notes.txt", "game/Props", "game/mod",
+                    "game/Props/deep/er/TABLE.mOd", "game/notes.txt", "-o", "flat"});
     EXPECT_EQ(withoutTime(result.out), withLineEnds("4 converted, 0 failed, T s\n"));
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(filesIn(dir / "flat"), toolOutputs({{"game/Props/Chair.Mod", "Chair.obj"},
@@ -229,6 +257,21 @@ TEST_F(Batch, TwoPathsMirroredOntoOneName) {
     EXPECT_EQ(result.status, 1);
     EXPECT_EQ(filesIn(dir / "out"), toolOutputs({{"x/sub/m.mod", "sub/m.obj"}}));
 }
+
+#ifdef _WIN32
+TEST_F(Batch, OutputsDifferingInCaseOnlyCollideOnWindows) {
+    // One file there: the second would overwrite the first.
+    fs::create_directories(dir / "x");
+    fs::create_directories(dir / "y");
+    spit(dir / "x" / "Tower.mod", sample);
+    spit(dir / "y" / "TOWER.MOD", other);
+    const Outcome result = batch(dir, {"-q", "x", "y", "-o", "out"});
+    EXPECT_EQ(withoutTime(result.out), withLineEnds("y\\TOWER.MOD: Same output as x\\Tower.mod\n"
+                                                    "1 converted, 1 failed, T s\n"));
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(filesIn(dir / "out"), toolOutputs({{"x/Tower.mod", "Tower.obj"}}));
+}
+#endif
 
 TEST_F(Batch, VerboseDumpsWholeUnderEachName) {
     // Many models at once, so that dumps made at once would interleave.
@@ -268,11 +311,12 @@ TEST_F(BatchTree, OutputFaultsFailOnlyTheModelsTheyTouch) {
     const Outcome result = batch(dir, {"-q", "game", "-o", "out"});
     EXPECT_EQ(withoutTime(result.out),
               withLineEnds(named("game/Props/Chair.Mod: Unable to write the output file\n"
-                                 "game/Props/deep/er/TABLE.mOd: Unable to write the output file\n"
-                                 "game/a.mod: Same output as game/a.MOD\n"
-                                 "game/bad.mod: Exception thrown: Not a valid model file! "
+                                 "game/Props/deep/er/TABLE.mOd: Unable to write the output "
+                                 "file\n") +
+                           collision() +
+                           named("game/bad.mod: Exception thrown: Not a valid model file! "
                                  "Unexpected end of file!\n") +
-                           "1 converted, 4 failed, T s\n"));
+                           summary(1, 3)));
     EXPECT_EQ(result.status, 1);
     auto expected = toolOutputs({{"game/a.MOD", "a.obj"}});
     expected["Props"] = std::string(sample.begin(), sample.end());

@@ -1,10 +1,12 @@
 // Converts a model through the installed library: consumer IN.mod OUT.obj
 // Reads through a stream, then writes both files with writeObj, and also
-// through streams, to check the two ways agree.
+// through streams, to check the two ways agree; then the same for glTF,
+// OUT with the extension .glb, textures taken from IN's folder.
 #include <fstream>
 #include <iostream>
 #include <sstream>
 
+#include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "model/reader.h"
 
@@ -45,6 +47,29 @@ int main(int argc, char** argv) {
     mtlRead << mtlFile.rdbuf();
     if (objRead.str() != obj.str() || mtlRead.str() != mtl.str()) {
         std::cerr << "the files differ from the streamed text\n";
+        return 1;
+    }
+
+    std::string folder = argv[1];
+    folder = folder.find('/') == std::string::npos ? "." : folder.substr(0, folder.rfind('/'));
+    std::string glbPath = argv[2];
+    glbPath = glbPath.substr(0, glbPath.rfind('.')) + ".glb";
+    ulv::Notes notes;
+    if (ulv::writeGltf(model, glbPath, folder, notes) != ulv::GltfResult::ok) {
+        std::cerr << "cannot write " << glbPath << "\n";
+        return 1;
+    }
+    for (const std::string& note : notes)
+        std::cout << note << "\n";
+    std::ostringstream glb;
+    const ulv::TextureSet textures = ulv::loadTextures(model, folder, notes);
+    if (ulv::writeGlb(model, textures, glb, notes) != ulv::GltfResult::ok)
+        return 1;
+    std::ifstream glbFile(glbPath, std::ios::binary);
+    std::ostringstream glbRead;
+    glbRead << glbFile.rdbuf();
+    if (glbRead.str() != glb.str()) {
+        std::cerr << "the .glb differs from the streamed bytes\n";
         return 1;
     }
     return 0;
