@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "export/device_names.h"
 #include "export/obj_writer.h"
 #include "export/safe_files.h"
 #include "export/utf8_path.h"
@@ -87,6 +88,9 @@ fs::path createTemp(const fs::path& target) {
 bool prepare(Target& target) {
     if (target.path.filename().empty())
         return false;
+    // Windows devices exist for no file function; see device_names.h.
+    if (const std::string device = windowsDevice(target.path); !device.empty())
+        return device == "NUL";
     std::error_code error;
     const fs::file_status status = fs::status(target.path, error);
     if (fs::is_directory(status))

@@ -127,6 +127,20 @@ TEST(Durable, FlushesOnlyWhatReplacesAFile) {
          {"out.obj -> /dev/null"},
          {"model.mod", "out.obj"},
          {"rename .out.mtl.N.tmp out.mtl"}},
+        // glTF: one file, or the JSON and its binary, which is renamed first.
+        {"model.mod",
+         {"out.glb"},
+         {"model.mod", "out.glb"},
+         {"fsync .out.glb.N.tmp", "rename .out.glb.N.tmp out.glb", "fsync ."}},
+        {"model.mod",
+         {},
+         {"model.mod", "out.gltf"},
+         {"rename .out.bin.N.tmp out.bin", "rename .out.gltf.N.tmp out.gltf"}},
+        {"model.mod",
+         {"out.gltf", "out.bin"},
+         {"model.mod", "out.gltf"},
+         {"fsync .out.gltf.N.tmp", "fsync .out.bin.N.tmp", "rename .out.bin.N.tmp out.bin",
+          "rename .out.gltf.N.tmp out.gltf", "fsync ."}},
         // A failed conversion leaves the old files untouched: nothing flushed.
         {"model.mod", {"out.obj", "out.mtl -> /dev/full"}, {"model.mod", "out.obj"}, {}, 1},
     };
