@@ -34,6 +34,13 @@ struct Target {
     bool replaces = false; // a file is there now, which the temporary replaces
 };
 
+// Built without only for bench/flush_cost.sh, which measures what it costs.
+#ifdef ULVTOOL_NO_FLUSH
+constexpr bool flushReplaced = false;
+#else
+constexpr bool flushReplaced = true;
+#endif
+
 enum class Created { yes, taken, failed };
 
 // Creates `path` only if nothing is there yet.
@@ -104,7 +111,7 @@ bool prepare(Target& target) {
         if (!error)
             target.path = resolved;
     }
-    target.replaces = fs::is_regular_file(status);
+    target.replaces = flushReplaced && fs::is_regular_file(status);
     target.temp = createTemp(target.path);
     return !target.temp.empty();
 }
