@@ -1,24 +1,21 @@
 #!/usr/bin/env bash
 # What flushing a replaced file costs: the conversion of the 2,000,000-vertex
-# model over an earlier OBJ and MTL by this tree's tool and by one built from
-# BASE, a commit from before the flush, alternating, each run after a `sync`.
-# Prints the median wall time of each and of their paired differences.
-#   bash bench/flush_cost.sh [BASE]        (RUNS=31 VERTICES=2000000)
+# model over an earlier OBJ and MTL by the tool as built and by the same tool
+# built without the flush (-DULVTOOL_NO_FLUSH), alternating, each run after a
+# `sync`. Prints the median wall time of each and of their paired differences.
+#   bash bench/flush_cost.sh        (RUNS=31 VERTICES=2000000)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-base=${1:-193bd11}
 runs=${RUNS:-31}
 vertices=${VERTICES:-2000000}
 
-rm -rf build/flush-base-src
-mkdir -p build/flush-base-src build/flush-work
-git archive "$base" | tar -x -C build/flush-base-src
-cmake -S build/flush-base-src -B build/flush-base -DCMAKE_BUILD_TYPE=Release \
-    -DULVTOOL_TESTS=OFF >/dev/null
-cmake --build build/flush-base -j2 --target ulvtool >/dev/null
+mkdir -p build/flush-work
+cmake -S . -B build/flush-off -DCMAKE_BUILD_TYPE=Release -DULVTOOL_TESTS=OFF \
+    -DCMAKE_CXX_FLAGS=-DULVTOOL_NO_FLUSH >/dev/null
+cmake --build build/flush-off -j2 --target ulvtool >/dev/null
 cmake -S . -B build/bench -DCMAKE_BUILD_TYPE=Release -DULVTOOL_TESTS=OFF >/dev/null
 cmake --build build/bench -j2 --target ulvtool make_model >/dev/null
-old=$PWD/build/flush-base/ulvtool
+old=$PWD/build/flush-off/ulvtool
 new=$PWD/build/bench/ulvtool
 cd build/flush-work
 ../bench/make_model big.mod "$vertices"

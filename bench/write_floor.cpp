@@ -7,10 +7,11 @@
 #include <cstring>
 #include <vector>
 
+#include <fcntl.h>
 #ifdef _WIN32
 #include <io.h>
+#include <sys/stat.h>
 #else
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
@@ -47,7 +48,8 @@ int main(int argc, char** argv) {
     for (std::size_t i = 0; i < chunk; ++i)
         text[i] = line[i % (sizeof line - 1)];
 #ifdef _WIN32
-    const int fd = ::_open(argv[1], _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0666);
+    const int fd =
+        ::_open(argv[1], _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IREAD | _S_IWRITE);
 #else
     const int fd = ::open(argv[1], O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
 #endif

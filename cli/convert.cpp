@@ -4,6 +4,7 @@
 #include <fstream>
 #include <new>
 
+#include "export/device_names.h"
 #include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "export/utf8_path.h"
@@ -18,9 +19,11 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
     try {
         std::error_code error;
         std::ifstream input;
-        // A folder opens on some systems but has no bytes to read.
+        // A folder opens on some systems but has no bytes to read. Of the
+        // Windows devices only NUL is read; see device_names.h.
         const std::filesystem::path path = utf8Path(inputPath);
-        if (!std::filesystem::is_directory(path, error))
+        const std::string device = windowsDevice(path);
+        if (!std::filesystem::is_directory(path, error) && (device.empty() || device == "NUL"))
             input.open(path, std::ios::binary);
         if (!input.is_open()) {
             result.failure = "Unable to open the requested file";

@@ -4,6 +4,7 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <map>
 #include <ostream>
 
@@ -65,8 +66,9 @@ bool moveNormal(const NormalMatrix& n, float* normal) {
     const double length = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2]);
     if (!(length > 0) || !std::isfinite(length))
         return false;
+    const double scale = 1 / length;
     for (int i = 0; i < 3; ++i)
-        normal[i] = static_cast<float>(out[i] / length);
+        normal[i] = static_cast<float>(out[i] * scale);
     return true;
 }
 
@@ -74,7 +76,7 @@ bool moveNormal(const NormalMatrix& n, float* normal) {
 std::uint64_t zeroNonFinite(float* values, std::size_t count) {
     std::uint64_t replaced = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (!std::isfinite(values[i])) {
+        if (!(values[i] - values[i] == 0)) {
             values[i] = 0;
             ++replaced;
         }
@@ -152,17 +154,20 @@ Layout plan(Model& model, const TextureSet& textures, Notes& notes) {
             }
             p.triangles = static_cast<std::uint32_t>(kept);
 
+            // One pass: moved, made finite, and bounded.
             float* position = section.positions.data();
-            for (std::size_t k = 0; k < vertices; ++k, position += 3)
-                transformPoint(mesh.transform, position);
-            nonFinite += zeroNonFinite(section.positions.data(), 3 * vertices);
-            std::copy_n(section.positions.data(), 3, p.min);
-            std::copy_n(section.positions.data(), 3, p.max);
-            position = section.positions.data();
+            std::fill_n(p.min, 3, std::numeric_limits<float>::infinity());
+            std::fill_n(p.max, 3, -std::numeric_limits<float>::infinity());
             for (std::size_t k = 0; k < vertices; ++k, position += 3) {
+                transformPoint(mesh.transform, position);
                 for (int c = 0; c < 3; ++c) {
-                    p.min[c] = std::min(p.min[c], position[c]);
-                    p.max[c] = std::max(p.max[c], position[c]);
+                    float& v = position[c];
+                    if (!(v - v == 0)) { // NaN or infinite
+                        v = 0;
+                        ++nonFinite;
+                    }
+                    p.min[c] = std::min(p.min[c], v);
+                    p.max[c] = std::max(p.max[c], v);
                 }
             }
             // Viewers compute flat normals for a primitive without them, which

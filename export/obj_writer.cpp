@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <ostream>
 #include <string_view>
@@ -41,6 +42,8 @@ struct Layout {
     std::vector<Entry> entries;
     std::uint64_t vertices = 0;
     std::uint64_t faces = 0;
+    // Per entry, the face pieces that have yet to read its triangles.
+    std::unique_ptr<std::atomic<std::uint32_t>[]> faceReaders;
 };
 
 enum class Pass { positions, normals, texCoords, faces };
@@ -182,7 +185,7 @@ void formatVertices(TextChain& out, Layout& layout, const Piece& piece) {
     }
 }
 
-void formatFaces(TextChain& out, const Layout& layout, const Piece& piece) {
+void formatFaces(TextChain& out, Layout& layout, const Piece& piece) {
     const auto here = [&](std::uint64_t line) {
         return line >= piece.begin && (line < piece.end || (piece.last && line == piece.end));
     };
@@ -200,8 +203,14 @@ void formatFaces(TextChain& out, const Layout& layout, const Piece& piece) {
         const std::uint64_t from = std::max(piece.begin, entry->faceStart) - entry->faceStart;
         const std::uint64_t to =
             std::min(piece.end, entry->faceStart + entry->faces) - entry->faceStart;
-        if (to > from)
+        if (to > from) {
             writeFaces(out, entry->section->indices.data() + 3 * from, to - from, entry->base);
+            // The last piece to read a section's triangles frees them, while
+            // the other thread works, rather than after the last write.
+            const auto k = static_cast<std::size_t>(entry - layout.entries.begin());
+            if (layout.faceReaders[k].fetch_sub(1, std::memory_order_acq_rel) == 1)
+                std::vector<std::uint32_t>().swap(entry->section->indices);
+        }
         if (entry->endsMesh && here(entry->faceStart + entry->faces))
             out.line();
     }
@@ -212,7 +221,10 @@ void formatFaces(TextChain& out, const Layout& layout, const Piece& piece) {
 class Job {
   public:
     Job(Layout& layout, const std::vector<Piece>& pieces, std::ostream& stream)
-        : layout_(layout), pieces_(pieces), stream_(stream) {}
+        : layout_(layout), pieces_(pieces), stream_(stream),
+          vertexPiecesLeft_(static_cast<std::size_t>(
+              std::count_if(pieces.begin(), pieces.end(),
+                            [](const Piece& piece) { return piece.pass != Pass::faces; }))) {}
 
     void work() {
         try {
@@ -222,6 +234,12 @@ class Job {
                 if (index >= pieces_.size())
                     return;
                 format(text, pieces_[index]);
+                // Once the last vertex line is formatted, the vertex arrays are
+                // freed here, while the other thread formats faces, rather than
+                // with the model once everything is written.
+                if (pieces_[index].pass != Pass::faces &&
+                    vertexPiecesLeft_.fetch_sub(1, std::memory_order_acq_rel) == 1)
+                    releaseVertices();
                 {
                     std::unique_lock lock(mutex_);
                     turn_.wait(lock, [&] { return written_ == index || stopped_; });
@@ -257,6 +275,16 @@ class Job {
     }
 
   private:
+    void releaseVertices() {
+        for (Entry& entry : layout_.entries) {
+            if (entry.section) {
+                std::vector<float>().swap(entry.section->positions);
+                std::vector<float>().swap(entry.section->normals);
+                std::vector<float>().swap(entry.section->texCoords);
+            }
+        }
+    }
+
     void format(TextChain& text, const Piece& piece) {
         text.put(piece.lead);
         if (piece.pass == Pass::faces)
@@ -269,6 +297,7 @@ class Job {
     const std::vector<Piece>& pieces_;
     std::ostream& stream_;
     std::atomic<std::size_t> next_{0};
+    std::atomic<std::size_t> vertexPiecesLeft_;
     std::mutex mutex_;
     std::condition_variable turn_;
     std::size_t written_ = 0; // pieces written so far
@@ -308,6 +337,15 @@ bool writeObjWith(Model model, std::ostream& obj, std::ostream& mtl, const std::
     addPass(pieces, Pass::normals, layout.vertices, vertexLinesPerPiece, newline);
     addPass(pieces, Pass::texCoords, layout.vertices, vertexLinesPerPiece, newline);
     addPass(pieces, Pass::faces, layout.faces, faceLinesPerPiece, newline);
+    layout.faceReaders.reset(new std::atomic<std::uint32_t>[layout.entries.size()]);
+    for (std::size_t k = 0; k < layout.entries.size(); ++k) {
+        const Entry& entry = layout.entries[k];
+        const std::uint64_t readers =
+            entry.faces == 0 ? 0
+                             : (entry.faceStart + entry.faces - 1) / faceLinesPerPiece -
+                                   entry.faceStart / faceLinesPerPiece + 1;
+        layout.faceReaders[k].store(static_cast<std::uint32_t>(readers), std::memory_order_relaxed);
+    }
 
     Job job(layout, pieces, obj);
     std::thread helper;

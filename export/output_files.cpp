@@ -18,6 +18,7 @@
 #include <system_error>
 #include <vector>
 
+#include "export/device_names.h"
 #include "export/obj_writer.h"
 #include "export/safe_files.h"
 #include "export/utf8_path.h"
@@ -32,6 +33,13 @@ struct Target {
     fs::path temp;         // empty when the target is written directly
     bool replaces = false; // a file is there now, which the temporary replaces
 };
+
+// Built without only for bench/flush_cost.sh, which measures what it costs.
+#ifdef ULVTOOL_NO_FLUSH
+constexpr bool flushReplaced = false;
+#else
+constexpr bool flushReplaced = true;
+#endif
 
 enum class Created { yes, taken, failed };
 
@@ -87,6 +95,9 @@ fs::path createTemp(const fs::path& target) {
 bool prepare(Target& target) {
     if (target.path.filename().empty())
         return false;
+    // Windows devices exist for no file function; see device_names.h.
+    if (const std::string device = windowsDevice(target.path); !device.empty())
+        return device == "NUL";
     std::error_code error;
     const fs::file_status status = fs::status(target.path, error);
     if (fs::is_directory(status))
@@ -100,7 +111,7 @@ bool prepare(Target& target) {
         if (!error)
             target.path = resolved;
     }
-    target.replaces = fs::is_regular_file(status);
+    target.replaces = flushReplaced && fs::is_regular_file(status);
     target.temp = createTemp(target.path);
     return !target.temp.empty();
 }

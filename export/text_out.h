@@ -82,7 +82,8 @@ class TextOut {
 // many pieces allocates only for the first.
 class TextChain {
   public:
-    static constexpr std::size_t blockSize = TextOut::bufferSize;
+    // Holds a typical piece whole.
+    static constexpr std::size_t blockSize = std::size_t{1} << 20;
     static constexpr std::size_t maxLine = TextOut::maxLine;
 
     TextChain() = default;

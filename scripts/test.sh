@@ -50,7 +50,7 @@ for test in writer_test writer_reference_test batch_test; do
     TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$test"
 done
 
-echo "== fuzz the reader and writer for 60 s under ASan and UBSan"
+echo "== fuzz the reader and writers for 60 s, the texture decoder for 30 s, under ASan and UBSan"
 bash scripts/fuzz.sh 60 build/fuzz
 
 echo "== Windows build, tested under Wine"

@@ -253,6 +253,48 @@ TEST_F(Cli, InputReplacedByItsOwnOutput) {
     EXPECT_TRUE(fs::exists(dir / "model.mtl"));
 }
 
+#ifdef _WIN32
+// Device names, however spelled, as input and as output: NUL reads as empty and
+// takes any output whole; no other device is opened at all.
+TEST_F(Cli, WindowsDeviceNames) {
+    const std::string noModel =
+        "Exception thrown: Not a valid model file! Unexpected end of file!\n";
+    const std::string noInput = "Unable to open the requested file\n";
+    const std::string noOutput = "Unable to write the output file\n";
+    const std::pair<std::vector<std::string>, std::string> cases[] = {
+        {{"NUL"}, noModel},
+        {{"nul.mod"}, noModel},
+        {{"sub\\Nul.mod"}, noModel},
+        {{"CON"}, noInput},
+        {{"con.mod"}, noInput},
+        {{"CONIN$"}, noInput},
+        {{"COM1"}, noInput},
+        {{"com9.mod"}, noInput},
+        {{"AUX"}, noInput},
+        {{"PRN"}, noInput},
+        {{"lpt1.mod"}, noInput},
+        {{"model.mod", "NUL"}, ""},
+        {{"model.mod", "nul.obj"}, ""},
+        {{"model.mod", "sub\\NUL.obj"}, ""},
+        {{"model.mod", "CON"}, noOutput},
+        {{"model.mod", "con.obj"}, noOutput},
+        {{"model.mod", "CONOUT$"}, noOutput},
+        {{"model.mod", "COM1"}, noOutput},
+        {{"model.mod", "AUX.obj"}, noOutput},
+        {{"model.mod", "PRN"}, noOutput},
+        {{"model.mod", "LPT2.obj"}, noOutput},
+    };
+    fs::create_directory(dir / "sub");
+    const auto before = filesIn(dir);
+    for (const auto& [args, message] : cases) {
+        const Outcome result = run(dir, args);
+        EXPECT_EQ(result.out, withLineEnds(message)) << args.back();
+        EXPECT_EQ(result.status, message.empty() ? 0 : 1) << args.back();
+        EXPECT_EQ(filesIn(dir), before) << args.back();
+    }
+}
+#endif
+
 TEST(Sample, BundledFileIsTheGeneratorsOutput) {
     const std::string bundled = slurp(fs::path(ULVTOOL_SOURCE_DIR) / "examples" / "sample.mod");
     const Bytes generated = encodeModel(sampleModel());

@@ -197,24 +197,29 @@ MeshSection randomSection(std::mt19937& random, const std::string& name, std::ui
 
 // One thread and two write the same text as the reference, with the cuts
 // between pieces inside sections and on every kind of boundary: a section's
-// end, a mesh's end, a mesh without sections, empty sections, a group header
-// at the very end of the faces.
+// end, a mesh's end, a mesh without sections, empty sections, many sections
+// in one piece, a group header at the very end of the faces.
 TEST(WriterReference, PiecesCutAnywhere) {
     constexpr std::uint32_t piece = faceLinesPerPiece;
-    static_assert(vertexLinesPerPiece == 2 * faceLinesPerPiece, "the cuts below assume it");
+    constexpr std::uint32_t vertexPiece = vertexLinesPerPiece;
     std::mt19937 random(777);
     const Transform turned{
         {0.6f, 0.8f, 0.0f, -0.8f, 0.6f, 0.0f, 0.0f, 0.0f, 1.0f, 12.5f, -3.25f, 100.0f}};
     std::vector<Mesh> meshes;
-    // Faces: the first mesh ends exactly at the second face cut, its middle
-    // section (no faces) starts at the first; its vertices end at the first
-    // vertex cut.
-    meshes.push_back(makeMesh(turned, {randomSection(random, "stone", 100000, piece),
-                                       randomSection(random, "", 2 * piece - 100000, 0),
-                                       randomSection(random, "wood", 50000, piece)}));
+    // Faces: the first section ends at the first cut, where the second (no
+    // faces) starts; the third spans a whole piece and ends the mesh at the
+    // third cut. Vertices: the second section ends at the second cut.
+    meshes.push_back(makeMesh(turned, {randomSection(random, "stone", vertexPiece + 1000, piece),
+                                       randomSection(random, "", vertexPiece - 1000, 0),
+                                       randomSection(random, "wood", 5000, 2 * piece)}));
     meshes.push_back(makeMesh(identityTransform, {}));
-    meshes.push_back(makeMesh(turned, {randomSection(random, "stone", 0, 0),
-                                       randomSection(random, "glass", 120000, 60000)}));
+    meshes.push_back(makeMesh(
+        turned, {randomSection(random, "stone", 0, 0),
+                 randomSection(random, "glass", vertexPiece / 2 + 77, piece + piece / 2)}));
+    std::vector<MeshSection> small;
+    for (int s = 0; s < 60; ++s)
+        small.push_back(randomSection(random, "tile" + std::to_string(s % 9), 300, 250));
+    meshes.push_back(makeMesh(turned, std::move(small)));
     // A group header and a mesh's blank line after the last face.
     meshes.push_back(makeMesh(identityTransform, {randomSection(random, "wood", 10, 0)}));
     const Model model = makeModel(std::move(meshes));

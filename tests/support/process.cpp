@@ -127,6 +127,14 @@ Outcome runProgram(const fs::path& program, const fs::path& dir,
             ::CloseHandle(errRead);
         return result;
     }
+    // A tool that waits for ever (on a device it should not have opened, say)
+    // fails the test instead of hanging it: ended after five minutes.
+    std::thread watchdog([&process] {
+        if (::WaitForSingleObject(process.hProcess, 300000) == WAIT_TIMEOUT) {
+            std::fprintf(stderr, "the tool ran for 300 s and was ended\n");
+            ::TerminateProcess(process.hProcess, 0xC0000102u);
+        }
+    });
     // Both pipes at once: either may fill while the other is being read.
     std::thread errReader;
     if (errRead)
@@ -134,7 +142,7 @@ Outcome runProgram(const fs::path& program, const fs::path& dir,
     drain(readEnd, result.out);
     if (errReader.joinable())
         errReader.join();
-    ::WaitForSingleObject(process.hProcess, INFINITE);
+    watchdog.join();
     DWORD code = 0;
     ::GetExitCodeProcess(process.hProcess, &code);
     ::CloseHandle(process.hProcess);
