@@ -73,6 +73,9 @@ int run(std::vector<std::string> arguments) {
     app.add_flag("-q,--quiet", quiet, "No progress line");
     app.set_version_flag("--version", "ulvbatch " ULVTOOL_VERSION);
     app.footer(kFooter);
+    // CLI11 takes "/x" for an option on Windows by default; here it is a
+    // path from the root of the current drive.
+    app.allow_windows_style_options(false);
     try {
         // CLI11 takes the arguments last first.
         std::reverse(arguments.begin(), arguments.end());
