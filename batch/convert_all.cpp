@@ -32,7 +32,7 @@ bool convertOne(const BatchList& list, std::size_t index, const BatchOptions& op
         text += name + ": " + message + "\n";
         return false;
     };
-    if (model.unreadableFolder)
+    if (isUnreadableFolder(model))
         return fail("Unable to read the folder");
     if (model.collidesWith != noModel)
         return fail("Same output as " + list.nameOf(list.models[model.collidesWith]));
@@ -63,10 +63,17 @@ struct Shared {
 };
 
 void work(const BatchList& list, const BatchOptions& options, Shared& shared) {
-    const std::vector<BatchModel>& models = list.models;
+    const std::deque<BatchModel>& models = list.models;
     for (std::size_t i; (i = shared.next++) < models.size();) {
         std::string text;
         bool ok = false;
+        std::uintmax_t size = 0;
+        if (options.progress && !isUnreadableFolder(models[i])) {
+            std::error_code error;
+            size = fs::file_size(list.pathOf(models[i]), error);
+            if (error)
+                size = 0;
+        }
         try {
             ok = convertOne(list, i, options, text);
         } catch (const std::bad_alloc&) {
@@ -76,7 +83,7 @@ void work(const BatchList& list, const BatchOptions& options, Shared& shared) {
         shared.state[i] = ok ? converted : failed;
         if (!text.empty())
             shared.texts.emplace(i, std::move(text));
-        shared.bytesDone += models[i].size;
+        shared.bytesDone += size;
         shared.finished.notify_one();
     }
 }
@@ -84,14 +91,11 @@ void work(const BatchList& list, const BatchOptions& options, Shared& shared) {
 } // namespace
 
 BatchCounts convertAll(const BatchList& list, const BatchOptions& options, std::ostream& out) {
-    const std::vector<BatchModel>& models = list.models;
+    const std::deque<BatchModel>& models = list.models;
     using Clock = std::chrono::steady_clock;
     const Clock::time_point start = Clock::now();
     Shared shared;
     shared.state.assign(models.size(), pending);
-    std::uintmax_t bytesTotal = 0;
-    for (const BatchModel& model : models)
-        bytesTotal += model.size;
 
     std::vector<std::thread> workers;
     const std::size_t count = std::min<std::size_t>(std::max(1u, options.jobs), models.size());
@@ -113,7 +117,7 @@ BatchCounts convertAll(const BatchList& list, const BatchOptions& options, std::
     Clock::time_point drawn = start - redraw;
     std::string text;
     if (options.progress && !models.empty())
-        progress.show(progressText(0, models.size(), 0, bytesTotal, {}, list.nameOf(models[0])));
+        progress.show(progressText(0, models.size(), 0, {}, list.nameOf(models[0])));
     std::unique_lock<std::mutex> lock(shared.mutex);
     for (std::size_t reported = 0; reported < models.size();) {
         shared.finished.wait_for(lock, redraw, [&] { return shared.state[reported] != pending; });
@@ -136,7 +140,7 @@ BatchCounts convertAll(const BatchList& list, const BatchOptions& options, std::
         const Clock::time_point now = Clock::now();
         if (options.progress && reported < models.size() &&
             (now - drawn >= redraw || !text.empty())) {
-            progress.show(progressText(reported, models.size(), bytesDone, bytesTotal, now - start,
+            progress.show(progressText(reported, models.size(), bytesDone, now - start,
                                        list.nameOf(models[reported])));
             drawn = now;
         }

@@ -27,7 +27,7 @@ struct BatchCounts {
 
 // Writes a line "NAME: MESSAGE" to `out` for each model that fails and each
 // note about an output; with `verbose`, each model's dump first under a
-// line "NAME:". Sizes of the models are needed for the progress line.
+// line "NAME:".
 BatchCounts convertAll(const BatchList& list, const BatchOptions& options, std::ostream& out);
 
 } // namespace ulv

@@ -25,37 +25,46 @@ using TextView = std::basic_string_view<fs::path::value_type>;
 
 std::uint32_t offsetOf(std::size_t offset) { return static_cast<std::uint32_t>(offset); }
 
-BatchModel& add(BatchList& list, const fs::path& path, std::uint32_t mirroredFrom) {
-    BatchModel& model = list.models.emplace_back();
-    model.pathAt = list.paths.size();
-    model.pathLength = offsetOf(path.native().size());
-    model.mirroredFrom = mirroredFrom;
 #ifdef _WIN32
-    // One separator throughout, whichever the PATH was given with, so that
-    // the same file given and found has one name.
-    list.paths += fs::path(path).make_preferred().native();
+// One separator throughout, whichever the PATH was given with, so that the
+// same file given and found has one name.
+Text withOneSeparator(Text text) {
+    std::replace(text.begin(), text.end(), L'/', L'\\');
+    return text;
+}
 #else
-    list.paths += path.native();
+Text withOneSeparator(Text text) { return text; }
 #endif
-    return model;
+
+std::uint32_t addRoot(BatchList& list, const fs::path& root) {
+    list.roots.push_back(withOneSeparator(root.native()));
+    return offsetOf(list.roots.size() - 1);
 }
 
-void addFile(BatchList& list, const fs::directory_entry& entry, std::uint32_t mirroredFrom,
-             bool sizes) {
-    BatchModel& model = add(list, entry.path(), mirroredFrom);
-    if (sizes) {
-        std::error_code error;
-        const std::uintmax_t size = entry.file_size(error);
-        model.size = error ? 0 : size;
-    }
+BatchModel& add(BatchList& list, std::uint32_t root, const Text& part) {
+    const Text text = withOneSeparator(part);
+    constexpr std::size_t blockSize = 1 << 16;
+    if (list.blocks.empty() || list.blocks.back().size() + text.size() > blockSize)
+        list.blocks.emplace_back().reserve(std::max(blockSize, text.size()));
+    Text& block = list.blocks.back();
+    BatchModel& model = list.models.emplace_back();
+    model.root = root;
+    model.block = offsetOf(list.blocks.size() - 1);
+    model.partAt = offsetOf(block.size());
+    model.partLength = offsetOf(text.size());
+    block += text;
+    return model;
 }
 
 // Walks the tree with a list of folders still to list rather than by
 // recursion, so that no depth of nesting can exhaust the stack.
-void search(const fs::path& root, BatchList& list, bool sizes) {
-    // Where the part below the root starts in the paths of its entries.
-    const std::uint32_t mirroredFrom = offsetOf((root / "x").native().size() - 1);
-    std::vector<fs::path> folders{root};
+void search(const fs::path& path, BatchList& list) {
+    // The root with a separator at its end, as the paths of its entries have.
+    const fs::path withSeparator = path / "x";
+    const Text& text = withSeparator.native();
+    const std::size_t rootLength = text.size() - 1;
+    const std::uint32_t root = addRoot(list, text.substr(0, rootLength));
+    std::vector<fs::path> folders{path};
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
         folders.pop_back();
@@ -70,18 +79,42 @@ void search(const fs::path& root, BatchList& list, bool sizes) {
             } else if (fs::is_regular_file(own) ||
                        (fs::is_symlink(own) && fs::is_regular_file(entry.status(ignored)))) {
                 if (hasModelExtension(entry.path()))
-                    addFile(list, entry, mirroredFrom, sizes);
+                    add(list, root, entry.path().native().substr(rootLength));
             }
         }
         // A folder that cannot be listed, or stops listing midway (it was
         // removed), fails on its own rather than silently giving fewer models.
-        if (error)
-            add(list, folder, 0).unreadableFolder = true;
+        if (error) {
+            const Text& name = folder.native();
+            add(list, root, name.size() > rootLength ? name.substr(rootLength) : Text())
+                .collidesWith = unreadableFolder;
+        }
     }
 }
 
-TextView viewOf(const BatchList& list, const BatchModel& model) {
-    return TextView(list.paths).substr(model.pathAt, model.pathLength);
+TextView rootOf(const BatchList& list, const BatchModel& model) { return list.roots[model.root]; }
+
+TextView partOf(const BatchList& list, const BatchModel& model) {
+    return TextView(list.blocks[model.block]).substr(model.partAt, model.partLength);
+}
+
+// Compares the texts a1 a2 and b1 b2, each made of two parts, without making them.
+int compareJoined(TextView a1, TextView a2, TextView b1, TextView b2) {
+    while (!a1.empty() || !a2.empty()) {
+        if (a1.empty())
+            std::swap(a1, a2);
+        if (b1.empty()) {
+            if (b2.empty())
+                return 1;
+            std::swap(b1, b2);
+        }
+        const std::size_t n = std::min(a1.size(), b1.size());
+        if (const int c = a1.substr(0, n).compare(b1.substr(0, n)); c != 0)
+            return c;
+        a1.remove_prefix(n);
+        b1.remove_prefix(n);
+    }
+    return b1.empty() && b2.empty() ? 0 : -1;
 }
 
 #ifdef _WIN32
@@ -103,16 +136,12 @@ std::string collisionKey(const fs::path& output) {
 } // namespace
 
 fs::path BatchList::pathOf(const BatchModel& model) const {
-    return fs::path(Text(viewOf(*this, model)));
+    Text text(rootOf(*this, model));
+    text += partOf(*this, model);
+    return fs::path(std::move(text));
 }
 
-std::string BatchList::nameOf(const BatchModel& model) const {
-#ifdef _WIN32
-    return utf8Text(pathOf(model));
-#else
-    return std::string(viewOf(*this, model));
-#endif
-}
+std::string BatchList::nameOf(const BatchModel& model) const { return utf8Text(pathOf(model)); }
 
 bool hasModelExtension(const fs::path& path) {
     const Text extension = path.extension().native();
@@ -122,64 +151,66 @@ bool hasModelExtension(const fs::path& path) {
     return lower(extension[1]) == 'm' && lower(extension[2]) == 'o' && lower(extension[3]) == 'd';
 }
 
-BatchList findModels(const std::vector<std::string>& paths, bool sizes) {
+BatchList findModels(const std::vector<std::string>& paths) {
     BatchList list;
     for (const std::string& text : paths) {
         const fs::path path = utf8Path(text);
         std::error_code error;
         if (fs::is_directory(fs::status(path, error))) {
-            search(path, list, sizes);
+            search(path, list);
         } else {
-            const fs::directory_entry entry(path, error);
-            addFile(list, entry, offsetOf(path.native().size() - path.filename().native().size()),
-                    sizes);
+            const Text& name = path.native();
+            const std::size_t folderLength = name.size() - path.filename().native().size();
+            add(list, addRoot(list, name.substr(0, folderLength)), name.substr(folderLength));
         }
     }
     // Sorted in place: no second list of the models, however many there are.
-    const auto byName = [&](const BatchModel& a, const BatchModel& b) {
+    const auto compare = [&](const BatchModel& a, const BatchModel& b) {
 #ifdef _WIN32
-        const std::string nameA = list.nameOf(a);
-        const std::string nameB = list.nameOf(b);
+        // By UTF-8 bytes, which UTF-16 units do not always order alike.
+        return list.nameOf(a).compare(list.nameOf(b));
 #else
-        const TextView nameA = viewOf(list, a);
-        const TextView nameB = viewOf(list, b);
+        return compareJoined(rootOf(list, a), partOf(list, a), rootOf(list, b), partOf(list, b));
 #endif
-        // The same file found more than once: the one given nearest first.
-        return nameA < nameB || (nameA == nameB && a.mirroredFrom > b.mirroredFrom);
+    };
+    const auto byName = [&](const BatchModel& a, const BatchModel& b) {
+        const int order = compare(a, b);
+        // The same file found more than once: the one given nearest (with
+        // the longest root) first.
+        return order < 0 || (order == 0 && rootOf(list, a).size() > rootOf(list, b).size());
     };
     std::sort(list.models.begin(), list.models.end(), byName);
     const auto sameName = [&](const BatchModel& a, const BatchModel& b) {
-        return viewOf(list, a) == viewOf(list, b);
+        return compareJoined(rootOf(list, a), partOf(list, a), rootOf(list, b), partOf(list, b)) ==
+               0;
     };
     list.models.erase(std::unique(list.models.begin(), list.models.end(), sameName),
                       list.models.end());
-    list.models.shrink_to_fit();
     return list;
 }
 
 fs::path outputFor(const BatchList& list, const BatchModel& model,
                    const std::optional<fs::path>& outputFolder, const fs::path& extension) {
-    fs::path output = outputFolder
-                          ? *outputFolder / Text(viewOf(list, model).substr(model.mirroredFrom))
-                          : list.pathOf(model);
+    fs::path output = outputFolder ? *outputFolder / Text(partOf(list, model)) : list.pathOf(model);
     output.replace_extension(extension);
     return output;
 }
 
 void findCollisions(BatchList& list, const std::optional<fs::path>& outputFolder,
                     const fs::path& extension) {
-    // Hashes of the outputs rather than the outputs themselves: for a large
-    // folder only these are held at once, and only equal hashes are compared.
-    std::vector<BatchModel>& models = list.models;
+    // Short hashes of the outputs rather than the outputs themselves: for a
+    // large folder only these are held at once, and only models with equal
+    // hashes are compared.
+    std::deque<BatchModel>& models = list.models;
     const auto keyOf = [&](std::uint32_t i) {
         return collisionKey(outputFor(list, models[i], outputFolder, extension));
     };
     using Key = decltype(keyOf(0));
-    std::vector<std::pair<std::size_t, std::uint32_t>> hashes;
+    std::vector<std::pair<std::uint32_t, std::uint32_t>> hashes;
     hashes.reserve(models.size());
     for (std::uint32_t i = 0; i < models.size(); ++i)
-        if (!models[i].unreadableFolder)
-            hashes.emplace_back(std::hash<Key>()(keyOf(i)), i);
+        if (!isUnreadableFolder(models[i]))
+            hashes.emplace_back(static_cast<std::uint32_t>(std::hash<Key>()(keyOf(i))), i);
     std::sort(hashes.begin(), hashes.end());
     for (std::size_t first = 0; first < hashes.size();) {
         std::size_t end = first + 1;

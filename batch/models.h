@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -11,26 +12,34 @@
 namespace ulv {
 
 inline constexpr std::uint32_t noModel = UINT32_MAX;
+inline constexpr std::uint32_t unreadableFolder = UINT32_MAX - 1;
 
-// Kept small, with its path in a text shared by all: a run over a folder of
-// 100,000 models holds one per model.
+// Kept small: a run over a folder of 100,000 models holds one per model.
+// Its path is the text of its root (the PATH it was found under, or the
+// folder of a file given directly), shared by all models under it, followed
+// by its own part, which is also what is mirrored under an output folder.
 struct BatchModel {
-    std::uint64_t pathAt = 0; // where its path starts in BatchList::paths
-    std::uint32_t pathLength = 0;
-    // Where, in its path, the part mirrored under an output folder starts.
-    std::uint32_t mirroredFrom = 0;
-    // An earlier model with the same output, which this one must not overwrite.
+    std::uint32_t root = 0;  // in BatchList::roots
+    std::uint32_t block = 0; // which of BatchList::blocks holds its own part
+    std::uint32_t partAt = 0;
+    std::uint32_t partLength = 0;
+    // An earlier model with the same output, which this one must not
+    // overwrite; or unreadableFolder. (Not a flag of its own: that would
+    // make the record a quarter larger.)
     std::uint32_t collidesWith = noModel;
-    // Not a model: a folder whose entries could not be listed.
-    bool unreadableFolder = false;
-    std::uintmax_t size = 0; // bytes, when asked for
 };
 
+// Not a model: a folder whose entries could not be listed.
+inline bool isUnreadableFolder(const BatchModel& model) {
+    return model.collidesWith == unreadableFolder;
+}
+
 struct BatchList {
-    std::vector<BatchModel> models;
-    // The paths of all, one after another: the PATH each was found under,
-    // joined with the way there.
-    std::filesystem::path::string_type paths;
+    // A deque and blocks of text grow without copying what they hold, so
+    // the list never needs room for itself twice over.
+    std::deque<BatchModel> models;
+    std::vector<std::filesystem::path::string_type> roots;  // each ending in a separator, or empty
+    std::vector<std::filesystem::path::string_type> blocks; // the models' own parts
 
     std::filesystem::path pathOf(const BatchModel& model) const;
     // The name a model is reported by, in UTF-8.
@@ -45,8 +54,8 @@ bool hasModelExtension(const std::filesystem::path& path);
 // for regular files with a model extension, following links to files but
 // not links to folders. Sorted by name; a model found more than once is
 // kept once, as given nearest (a file given directly before the same file
-// found in a folder). `sizes`: also look up each file's size.
-BatchList findModels(const std::vector<std::string>& paths, bool sizes);
+// found in a folder).
+BatchList findModels(const std::vector<std::string>& paths);
 
 // The output file for `extension` (such as ".obj"): beside the model, or
 // under `outputFolder`, mirroring the model's place under its PATH.

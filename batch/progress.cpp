@@ -12,7 +12,6 @@
 #include <unistd.h>
 #endif
 
-#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -77,15 +76,14 @@ bool stderrIsTerminal() {
 }
 
 std::string progressText(std::size_t done, std::size_t total, std::uintmax_t bytesDone,
-                         std::uintmax_t bytesTotal, std::chrono::duration<double> elapsed,
-                         const std::string& current) {
+                         std::chrono::duration<double> elapsed, const std::string& current) {
     const double seconds = elapsed.count();
     const double rate = seconds > 0 ? static_cast<double>(bytesDone) / seconds : 0;
     char head[96];
     std::snprintf(head, sizeof head, "%zu/%zu done, %.1f MB/s, ", done, total, rate / 1e6);
     std::string text = head;
-    if (rate > 0 && bytesDone > 0)
-        text += clock(static_cast<double>(bytesTotal - std::min(bytesDone, bytesTotal)) / rate) +
+    if (done > 0 && seconds > 0)
+        text += clock(seconds / static_cast<double>(done) * static_cast<double>(total - done)) +
                 " left";
     else
         text += "?:?? left";

@@ -11,11 +11,12 @@ namespace ulv {
 // Whether standard error is a terminal, where a redrawn line makes sense.
 bool stderrIsTerminal();
 
-// "12/300 done, 4.5 MB/s, 0:42 left, PATH": the time left from the bytes
-// still to read at the rate so far.
+// "12/300 done, 4.5 MB/s, 0:42 left, PATH": the rate of the models read so
+// far, the time left from the models still to convert at the pace so far
+// (their sizes are not looked up ahead: that would cost a look at every file
+// before the first is converted).
 std::string progressText(std::size_t done, std::size_t total, std::uintmax_t bytesDone,
-                         std::uintmax_t bytesTotal, std::chrono::duration<double> elapsed,
-                         const std::string& current);
+                         std::chrono::duration<double> elapsed, const std::string& current);
 
 class ProgressLine {
   public:

@@ -98,7 +98,7 @@ int run(std::vector<std::string> arguments) {
     options.jobs = jobs;
     options.verbose = verbose;
     options.progress = !quiet && ulv::stderrIsTerminal();
-    ulv::BatchList models = ulv::findModels(paths, options.progress);
+    ulv::BatchList models = ulv::findModels(paths);
     ulv::findCollisions(models, options.outputFolder, options.extension);
     const ulv::BatchCounts counts = ulv::convertAll(models, options, std::cout);
     if (models.models.empty())

@@ -219,6 +219,38 @@ TEST_F(BatchTree, MirroredUnderTheOutputFolder) {
                            {"game/Props/deep/er/TABLE.mOd", "Props/deep/er/TABLE.obj"}}));
 }
 
+TEST_F(BatchTree, GltfFormats) {
+    for (const std::string format : {"glb", "gltf"}) {
+        fs::remove_all(dir / "out");
+        const Outcome result = batch(dir, {"-q", "-f", format, "game", "-o", "out"});
+        // The notes ulvtool prints for each model, under the model's name.
+        std::string notes;
+        const std::vector<std::pair<std::string, std::string>> converted = {
+            {"game/Props/Chair.Mod", "Props/Chair." + format},
+            {"game/Props/deep/er/TABLE.mOd", "Props/deep/er/TABLE." + format},
+            {"game/a.MOD", "a." + format}};
+        for (const auto& [model, output] : converted) {
+            const Outcome tool = run(dir, {model, "note." + format});
+            ASSERT_EQ(tool.status, 0) << model;
+            std::size_t start = 0;
+            for (std::size_t end; (end = tool.out.find('\n', start)) != std::string::npos;
+                 start = end + 1)
+                notes += named(model) + ": " + tool.out.substr(start, end + 1 - start);
+            fs::remove(dir / ("note." + format));
+            fs::remove(dir / "note.bin");
+        }
+        ASSERT_NE(notes, "");
+        EXPECT_EQ(withoutTime(result.out),
+                  notes + withLineEnds(collision() +
+                                       named("game/bad.mod: Exception thrown: Not a valid "
+                                             "model file! Unexpected end of file!\n") +
+                                       summary(3, 1)))
+            << format;
+        EXPECT_EQ(result.status, 1);
+        EXPECT_EQ(filesIn(dir / "out"), toolOutputs(converted)) << format;
+    }
+}
+
 TEST_F(BatchTree, BesideTheModels) {
     const auto before = filesIn(dir / "game");
     const Outcome result = batch(dir, {"-q", "game/Props", "game/a.MOD"});
