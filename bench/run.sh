@@ -35,6 +35,8 @@ within() { [ "$(echo "$2 <= $1" | bc)" = 1 ]; }
 
 failed=0
 row() { # target, figure, limit, verdict
+    # verdict runs in a subshell, so a miss is counted here.
+    if [ "$4" = MISS ]; then failed=1; fi
     printf '| %-34s | %-46s | %-10s | %-4s |\n' "$1" "$2" "$3" "$4"
 }
 verdict() { if within "$1" "$2"; then echo ok; else failed=1; echo MISS; fi; }

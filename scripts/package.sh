@@ -123,7 +123,7 @@ prefix=$out/prefix
 cmake --install "$linux" --prefix "$prefix" >/dev/null
 # The public headers alone, free of the internals behind them.
 same "$prefix/include" "$(printf "$prefix/include/ulvtool/%s\n" model/model.h model/reader.h \
-    export/obj_writer.h)" "$(find "$prefix/include" -type f)"
+    export/obj_writer.h export/gltf_writer.h texture/texture.h)" "$(find "$prefix/include" -type f)"
 if grep -nE '#include <(windows|unistd|fcntl|sys/)|TextOut|InputBuffer|format\.h|input\.h' \
     -r "$prefix/include"; then
     echo "the public headers show internal details (above)"
