@@ -21,4 +21,10 @@ struct Conversion {
 Conversion convertModel(const std::string& inputPath, const std::string& outputPath,
                         std::ostream* dump);
 
+#ifdef _WIN32
+// The arguments after the program's name as UTF-8, from the wide ones: the
+// narrow ones are in the ANSI code page, which cannot hold every file name.
+std::vector<std::string> utf8Arguments(int argc, wchar_t** argv);
+#endif
+
 } // namespace ulv

@@ -70,28 +70,13 @@ int convert(const std::vector<std::string>& arguments) {
     return 0;
 }
 
-#ifdef _WIN32
-// Ill-formed UTF-16 becomes U+FFFD, so such a name is reported as not found.
-std::string utf8Of(const wchar_t* text) {
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
-    if (size <= 1)
-        return {};
-    std::string out(static_cast<std::size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
-    out.pop_back();
-    return out;
-}
-#endif
-
 } // namespace
 
 #ifdef _WIN32
 // The wide arguments: the narrow ones are in the ANSI code page, which cannot
 // hold every file name.
 int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i)
-        arguments.push_back(utf8Of(argv[i]));
+    std::vector<std::string> arguments = ulv::utf8Arguments(argc, argv);
     return convert(arguments);
 }
 #else

@@ -24,11 +24,6 @@ constexpr std::uint32_t elementArrayBuffer = 34963;
 constexpr std::uint32_t floatType = 5126;
 constexpr std::uint32_t uintType = 5125;
 
-std::size_t vertexLimit(const MeshSection& section) {
-    return std::min({std::size_t{section.vertexCount}, section.positions.size() / 3,
-                     section.normals.size() / 3, section.texCoords.size() / 2});
-}
-
 // The normal matrix: the cofactors of the transform's 3x3 part, which are the
 // inverse transpose times the determinant; its sign is kept so that a mirror
 // does not turn normals inwards. A singular part still gives a direction.
@@ -133,8 +128,7 @@ Layout plan(Model& model, const TextureSet& textures, Notes& notes) {
         const NormalMatrix normalMatrix = normalMatrixOf(mesh.transform);
         for (MeshSection& section : mesh.sections) {
             const std::size_t vertices = vertexLimit(section);
-            const std::size_t triangles =
-                std::min(std::size_t{section.triangleCount}, section.indices.size() / 3);
+            const std::size_t triangles = faceLimit(section);
             Primitive p;
             p.section = &section;
             p.vertices = static_cast<std::uint32_t>(vertices);
@@ -273,7 +267,7 @@ struct Json {
         text.append(buffer, result.ptr);
         return *this;
     }
-    // Names are 8-bit text: the upper half is read as Latin-1.
+    // UTF-8 text; only quotes, backslashes and control bytes need escapes.
     Json& str(std::string_view s) {
         static constexpr char hex[] = "0123456789abcdef";
         text += '"';
@@ -286,11 +280,8 @@ struct Json {
                 text += "\\u00";
                 text += hex[byte >> 4];
                 text += hex[byte & 15];
-            } else if (byte < 0x80) {
-                text += c;
             } else {
-                text += static_cast<char>(0xC0 | byte >> 6);
-                text += static_cast<char>(0x80 | (byte & 0x3F));
+                text += c;
             }
         }
         text += '"';
@@ -379,7 +370,7 @@ std::string jsonOf(const Model& model, const Layout& layout, const TextureSet& t
     if (!layout.materials.empty()) {
         j.raw(R"(,"materials":[)");
         for (std::size_t m = 0; m < layout.materials.size(); ++m) {
-            j.raw(m ? "," : "").raw(R"({"name":)").str(layout.materials[m]);
+            j.raw(m ? "," : "").raw(R"({"name":)").str(latin1ToUtf8(layout.materials[m]));
             j.raw(R"(,"pbrMetallicRoughness":{)");
             if (layout.textureOfMaterial[m] >= 0)
                 j.raw(R"("baseColorTexture":{"index":)")

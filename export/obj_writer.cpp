@@ -59,17 +59,6 @@ struct Piece {
     std::string_view lead; // text before the lines
 };
 
-// The counts drive the loops; the array sizes only cap them, so that a model
-// built by hand with short arrays is never read out of bounds.
-std::size_t vertexLimit(const MeshSection& section) {
-    return std::min({std::size_t{section.vertexCount}, section.positions.size() / 3,
-                     section.normals.size() / 3, section.texCoords.size() / 2});
-}
-
-std::size_t faceLimit(const MeshSection& section) {
-    return std::min(std::size_t{section.triangleCount}, section.indices.size() / 3);
-}
-
 Layout layoutOf(Model& model) {
     Layout layout;
     std::uint32_t base = 1;

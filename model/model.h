@@ -4,8 +4,10 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace ulv {
@@ -69,6 +71,16 @@ extern bool verbose;
 
 // The material name: the bytes up to the first NUL, at most 32.
 std::string materialNameOf(const MeshSection& section);
+
+// 8-bit text such as a material name in UTF-8, bytes 0x80-0xFF read as
+// Latin-1, which the game's Windows code page matches closely enough.
+std::string latin1ToUtf8(std::string_view text);
+
+// How many vertices and triangles a section's arrays hold. The counts drive
+// the writers; the array sizes only cap them, so that a model built by hand
+// with short arrays is never read out of bounds.
+std::size_t vertexLimit(const MeshSection& section);
+std::size_t faceLimit(const MeshSection& section);
 
 // Moves one position (x, y, z, changed in place) into model space. Computed in
 // double precision, left to right, rounded to float once at the end.

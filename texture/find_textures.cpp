@@ -25,22 +25,6 @@ std::string foldCase(std::string text) {
     return text;
 }
 
-// Material names are 8-bit text; the files of a Windows game name them in
-// its code page, whose upper half Latin-1 matches closely enough.
-std::string latin1ToUtf8(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x80) {
-            out += c;
-        } else {
-            out += static_cast<char>(0xC0 | byte >> 6);
-            out += static_cast<char>(0x80 | (byte & 0x3F));
-        }
-    }
-    return out;
-}
-
 // For the console: control bytes could move the cursor or clear the screen.
 std::string printable(std::string text) {
     for (char& c : text)
