@@ -11,8 +11,10 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <optional>
 
 #include "export/device_names.h"
+#include "export/gltf_stream.h"
 #include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "export/utf8_path.h"
@@ -24,9 +26,12 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
                         std::ostream* dump) {
     Conversion result;
     Model model;
+    std::optional<SkimmedModel> skimmed;
+    std::ifstream input;
+    std::streamoff start = 0;
+    const bool gltf = outputFormatFor(outputPath) != OutputFormat::obj;
     try {
         std::error_code error;
-        std::ifstream input;
         // A folder opens on some systems but has no bytes to read. Of the
         // Windows devices only NUL is read; see device_names.h.
         const std::filesystem::path path = utf8Path(inputPath);
@@ -37,7 +42,15 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
             result.failure = "Unable to open the requested file";
             return result;
         }
-        model = readModel(input, dump);
+        // glTF reads a file twice rather than hold it; a pipe is read once.
+        const std::istream::pos_type at = input.tellg();
+        if (gltf && at != std::istream::pos_type(-1)) {
+            start = at;
+            skimmed = skimModel(input, dump);
+        } else {
+            input.clear();
+            model = readModel(input, dump);
+        }
     } catch (const TextError& e) {
         result.failure = std::string("Exception thrown: ") + e.what();
         return result;
@@ -46,12 +59,14 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
         return result;
     }
 
-    if (outputFormatFor(outputPath) != OutputFormat::obj) {
+    if (gltf) {
         GltfResult written = GltfResult::failed;
         try {
             // Textures are looked up beside the model.
             const std::string folder = utf8Text(utf8Path(inputPath).parent_path());
-            written = writeGltf(std::move(model), outputPath, folder, result.notes);
+            written = skimmed ? writeGltf(std::move(*skimmed), input, start, outputPath, folder,
+                                          result.notes)
+                              : writeGltf(std::move(model), outputPath, folder, result.notes);
         } catch (const std::bad_alloc&) {
             written = GltfResult::failed;
         }

@@ -1,16 +1,27 @@
 #include "export/gltf_writer.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <cstring>
+#include <istream>
 #include <limits>
 #include <map>
 #include <ostream>
+#include <system_error>
+#include <thread>
 
 #include "export/gltf_detail.h"
+#include "export/gltf_stream.h"
 #include "export/safe_files.h"
 #include "export/utf8_path.h"
+#include "model/section_hook.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace ulv {
 namespace {
@@ -52,29 +63,98 @@ NormalMatrix normalMatrixOf(const Transform& transform) {
     return n;
 }
 
-// False when the normal has no direction (zero or not finite).
-bool moveNormal(const NormalMatrix& n, float* normal) {
-    const double x = normal[0], y = normal[1], z = normal[2];
-    double out[3];
-    for (int i = 0; i < 3; ++i)
-        out[i] = n.c[i][0] * x + n.c[i][1] * y + n.c[i][2] * z;
-    const double length = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2]);
-    if (!(length > 0) || !std::isfinite(length))
-        return false;
-    const double scale = 1 / length;
-    for (int i = 0; i < 3; ++i)
-        normal[i] = static_cast<float>(out[i] * scale);
-    return true;
+#if defined(__SSE2__)
+// Two normals at a time through the same operations in the same order as the
+// scalar loops below, so the results are the same to the bit.
+struct NormalPair {
+    __m128d out[3];
+    __m128d square;
+
+    NormalPair(const NormalMatrix& n, const float* p) {
+        const __m128d x = _mm_set_pd(p[3], p[0]);
+        const __m128d y = _mm_set_pd(p[4], p[1]);
+        const __m128d z = _mm_set_pd(p[5], p[2]);
+        for (int i = 0; i < 3; ++i)
+            out[i] = _mm_add_pd(_mm_add_pd(_mm_mul_pd(_mm_set1_pd(n.c[i][0]), x),
+                                           _mm_mul_pd(_mm_set1_pd(n.c[i][1]), y)),
+                                _mm_mul_pd(_mm_set1_pd(n.c[i][2]), z));
+        square = _mm_add_pd(_mm_add_pd(_mm_mul_pd(out[0], out[0]), _mm_mul_pd(out[1], out[1])),
+                            _mm_mul_pd(out[2], out[2]));
+    }
+};
+
+// Both lanes above zero and finite.
+bool bothDirected(__m128d v) {
+    const __m128d zero = _mm_setzero_pd();
+    const __m128d good = _mm_and_pd(_mm_cmpgt_pd(v, zero), _mm_cmpeq_pd(_mm_sub_pd(v, v), zero));
+    return _mm_movemask_pd(good) == 3;
+}
+#endif
+
+// Moves `count` normals; false when one of them has no direction (zero or
+// not finite). No early exit, so that the loop stays free of branches.
+bool moveNormals(const NormalMatrix& n, float* normals, std::size_t count) {
+    const NormalMatrix c = n;
+    bool ok = true;
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 2 <= count; k += 2) {
+        float* p = normals + 3 * k;
+        const NormalPair pair(c, p);
+        const __m128d length = _mm_sqrt_pd(pair.square);
+        ok &= bothDirected(length);
+        const __m128d scale = _mm_div_pd(_mm_set1_pd(1.0), length);
+        for (int i = 0; i < 3; ++i) {
+            const __m128d v = _mm_mul_pd(pair.out[i], scale);
+            p[i] = static_cast<float>(_mm_cvtsd_f64(v));
+            p[3 + i] = static_cast<float>(_mm_cvtsd_f64(_mm_unpackhi_pd(v, v)));
+        }
+    }
+#endif
+    for (; k < count; ++k) {
+        float* normal = normals + 3 * k;
+        const double x = normal[0], y = normal[1], z = normal[2];
+        double out[3];
+        for (int i = 0; i < 3; ++i)
+            out[i] = c.c[i][0] * x + c.c[i][1] * y + c.c[i][2] * z;
+        const double length = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2]);
+        ok &= length > 0 && length - length == 0;
+        const double scale = 1 / length;
+        for (int i = 0; i < 3; ++i)
+            normal[i] = static_cast<float>(out[i] * scale);
+    }
+    return ok;
+}
+
+// Whether every normal keeps a direction once moved: the test of moveNormals
+// without moving them. The squared length decides as the length does.
+bool normalsHaveDirection(const NormalMatrix& n, const float* normals, std::size_t count) {
+    const NormalMatrix c = n;
+    bool ok = true;
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    for (; k + 2 <= count; k += 2)
+        ok &= bothDirected(NormalPair(c, normals + 3 * k).square);
+#endif
+    for (; k < count; ++k) {
+        const float* normal = normals + 3 * k;
+        const double x = normal[0], y = normal[1], z = normal[2];
+        double out[3];
+        for (int i = 0; i < 3; ++i)
+            out[i] = c.c[i][0] * x + c.c[i][1] * y + c.c[i][2] * z;
+        const double square = out[0] * out[0] + out[1] * out[1] + out[2] * out[2];
+        ok &= square > 0 && square - square == 0;
+    }
+    return ok;
 }
 
 // JSON cannot hold them and readers reject them in vertex data.
 std::uint64_t zeroNonFinite(float* values, std::size_t count) {
     std::uint64_t replaced = 0;
     for (std::size_t i = 0; i < count; ++i) {
-        if (!(values[i] - values[i] == 0)) {
-            values[i] = 0;
-            ++replaced;
-        }
+        const bool bad = !(values[i] - values[i] == 0);
+        replaced += bad;
+        values[i] = bad ? 0.0f : values[i];
     }
     return replaced;
 }
@@ -85,6 +165,9 @@ struct Primitive {
     std::uint32_t vertices = 0;
     std::uint32_t triangles = 0;
     bool hasNormals = true;
+    const Mesh* mesh = nullptr;
+    std::size_t sectionNumber = 0;          // in the whole model
+    std::uint32_t allTriangles = 0;         // kept or not
     std::vector<std::uint32_t> keptIndices; // only when some triangles were left out
     float min[3]{}, max[3]{};
     std::int64_t material = -1;
@@ -116,61 +199,238 @@ std::string countOf(std::uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-// Moves positions and normals into model space in the model itself, settles
-// what each section contributes and where its data goes in the buffer.
-Layout plan(Model& model, const TextureSet& textures, Notes& notes) {
+// Moves `count` positions into model space and makes them finite; returns
+// how many numbers were not, and widens [lo, hi] to hold the results.
+std::uint64_t movePositions(const Transform& transform, float* position, std::size_t count,
+                            float (&lo)[3], float (&hi)[3]) {
+    transformPoints(transform, position, count);
+    // Locals: the bounds could alias the positions. The bounds see -0 as +0,
+    // so that they do not depend on the order the values are met in.
+    float l[3], h[3];
+    std::copy_n(lo, 3, l);
+    std::copy_n(hi, 3, h);
+    std::uint64_t nonFinite = 0;
+    std::size_t k = 0;
+#if defined(__SSE2__)
+    // Four positions, twelve numbers, at a time: number i of a block is
+    // component i % 3, so each lane of the three registers keeps one component.
+    const __m128 zero = _mm_setzero_ps();
+    __m128 blockLo[3], blockHi[3];
+    for (int r = 0; r < 3; ++r) {
+        blockLo[r] = _mm_set1_ps(std::numeric_limits<float>::infinity());
+        blockHi[r] = _mm_set1_ps(-std::numeric_limits<float>::infinity());
+    }
+    for (; k + 4 <= count; k += 4, position += 12) {
+        for (int r = 0; r < 3; ++r) {
+            const __m128 v = _mm_loadu_ps(position + 4 * r);
+            const __m128 bad = _mm_cmpneq_ps(_mm_sub_ps(v, v), zero); // NaN or infinite
+            // The set bits of a 4-bit mask; std::popcount may be a call.
+            nonFinite += (0x4332322132212110u >> (4 * _mm_movemask_ps(bad))) & 15;
+            const __m128 w = _mm_andnot_ps(bad, v);
+            _mm_storeu_ps(position + 4 * r, w);
+            const __m128 key = _mm_add_ps(w, zero);
+            blockLo[r] = _mm_min_ps(key, blockLo[r]);
+            blockHi[r] = _mm_max_ps(key, blockHi[r]);
+        }
+    }
+    float lanes[2][12];
+    for (int r = 0; r < 3; ++r) {
+        _mm_storeu_ps(lanes[0] + 4 * r, blockLo[r]);
+        _mm_storeu_ps(lanes[1] + 4 * r, blockHi[r]);
+    }
+    for (int i = 0; i < 12; ++i) {
+        l[i % 3] = std::min(l[i % 3], lanes[0][i]);
+        h[i % 3] = std::max(h[i % 3], lanes[1][i]);
+    }
+#endif
+    for (; k < count; ++k, position += 3) {
+        for (int i = 0; i < 3; ++i) {
+            const float v = position[i];
+            const bool bad = !(v - v == 0);
+            nonFinite += bad;
+            const float w = bad ? 0.0f : v;
+            position[i] = w;
+            const float key = w + 0.0f;
+            l[i] = std::min(l[i], key);
+            h[i] = std::max(h[i], key);
+        }
+    }
+    std::copy_n(l, 3, lo);
+    std::copy_n(h, 3, hi);
+    return nonFinite;
+}
+
+// Triangles whose three corners are among the first `vertices`.
+std::uint64_t countKept(const std::uint32_t* index, std::size_t triangles, std::size_t vertices) {
+    std::uint64_t kept = 0;
+    for (std::size_t t = 0; t < triangles; ++t, index += 3)
+        kept += (index[0] < vertices) & (index[1] < vertices) & (index[2] < vertices);
+    return kept;
+}
+
+void resetBounds(SectionFacts& facts) {
+    std::fill_n(facts.min, 3, std::numeric_limits<float>::infinity());
+    std::fill_n(facts.max, 3, -std::numeric_limits<float>::infinity());
+}
+
+// A share of a section's vertices and triangles. Shares are independent, so
+// that several threads take a large model.
+struct Stretch {
+    MeshSection* section = nullptr;
+    const Mesh* mesh = nullptr;
+    const NormalMatrix* normalMatrix = nullptr;
+    std::size_t vertices = 0; // of the whole section
+    std::size_t vertexBegin = 0, vertexEnd = 0, triangleBegin = 0, triangleEnd = 0;
+    bool factsOnly = false; // the arrays are not written from memory: normals stay
+    SectionFacts facts;
+};
+
+// Moves positions and normals into model space in place, makes them and the
+// texture coordinates finite, bounds the positions and counts the triangles
+// whose corners all exist.
+void work(Stretch& s) {
+    const std::size_t count = s.vertexEnd - s.vertexBegin;
+    MeshSection& section = *s.section;
+    resetBounds(s.facts);
+    s.facts.nonFinite =
+        movePositions(s.mesh->transform, section.positions.data() + 3 * s.vertexBegin, count,
+                      s.facts.min, s.facts.max);
+    const float* normals = section.normals.data() + 3 * s.vertexBegin;
+    s.facts.normalsOk =
+        s.factsOnly
+            ? normalsHaveDirection(*s.normalMatrix, normals, count)
+            : moveNormals(*s.normalMatrix, section.normals.data() + 3 * s.vertexBegin, count);
+    s.facts.nonFinite += zeroNonFinite(section.texCoords.data() + 2 * s.vertexBegin, 2 * count);
+    s.facts.kept = countKept(section.indices.data() + 3 * s.triangleBegin,
+                             s.triangleEnd - s.triangleBegin, s.vertices);
+}
+
+// Runs every stretch, on a helper thread as well when there is enough to share.
+void workAll(std::vector<Stretch>& stretches, std::uint64_t amount) {
+    std::atomic<std::size_t> next{0};
+    const auto run = [&] {
+        for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < stretches.size();)
+            work(stretches[i]);
+    };
+    std::thread helper;
+    if (amount > (std::uint64_t{1} << 16) && stretches.size() > 1 &&
+        std::thread::hardware_concurrency() > 1) {
+        try {
+            helper = std::thread(run);
+        } catch (const std::system_error&) {
+            // No thread to be had: this one does all the work.
+        }
+    }
+    run();
+    if (helper.joinable())
+        helper.join();
+}
+
+// Facts for every section of a model held in memory, moving it into model
+// space on the way.
+std::vector<SectionFacts> examine(Model& model) {
+    // Large sections are cut into stretches of about this many vertices and
+    // triangles, each a few MiB of data.
+    constexpr std::size_t verticesPerStretch = std::size_t{1} << 16;
+    constexpr std::size_t trianglesPerStretch = std::size_t{1} << 17;
+    std::vector<Stretch> stretches;
+    std::vector<std::size_t> firstStretch; // per section, and one past the last
+    std::vector<NormalMatrix> normalMatrices;
+    normalMatrices.reserve(model.meshes.size());
+    std::uint64_t amount = 0;
+    for (Mesh& mesh : model.meshes) {
+        const NormalMatrix* normalMatrix =
+            &normalMatrices.emplace_back(normalMatrixOf(mesh.transform));
+        for (MeshSection& section : mesh.sections) {
+            firstStretch.push_back(stretches.size());
+            const std::size_t vertices = vertexLimit(section);
+            const std::size_t triangles = faceLimit(section);
+            if (vertices == 0 || triangles == 0)
+                continue;
+            const std::size_t count =
+                std::max((vertices + verticesPerStretch - 1) / verticesPerStretch,
+                         (triangles + trianglesPerStretch - 1) / trianglesPerStretch);
+            for (std::size_t i = 0; i < count; ++i) {
+                Stretch& s = stretches.emplace_back();
+                s.section = &section;
+                s.mesh = &mesh;
+                s.normalMatrix = normalMatrix;
+                s.vertices = vertices;
+                s.vertexBegin = vertices * i / count;
+                s.vertexEnd = vertices * (i + 1) / count;
+                s.triangleBegin = triangles * i / count;
+                s.triangleEnd = triangles * (i + 1) / count;
+            }
+            amount += vertices + triangles;
+        }
+    }
+    firstStretch.push_back(stretches.size());
+    workAll(stretches, amount);
+
+    std::vector<SectionFacts> facts(firstStretch.size() - 1);
+    for (std::size_t k = 0; k < facts.size(); ++k) {
+        SectionFacts& f = facts[k];
+        resetBounds(f);
+        for (std::size_t i = firstStretch[k]; i < firstStretch[k + 1]; ++i) {
+            const SectionFacts& s = stretches[i].facts;
+            f.kept += s.kept;
+            f.nonFinite += s.nonFinite;
+            f.normalsOk = f.normalsOk && s.normalsOk;
+            for (int d = 0; d < 3; ++d) {
+                f.min[d] = std::min(f.min[d], s.min[d]);
+                f.max[d] = std::max(f.max[d], s.max[d]);
+            }
+        }
+    }
+    return facts;
+}
+
+// Settles what each section contributes and where its data goes in the
+// buffer, from the facts found in its arrays. `skimmed`: the model holds no
+// arrays, and its counts are what the arrays held.
+Layout plan(Model& model, const std::vector<SectionFacts>& facts, bool skimmed,
+            const TextureSet& textures, Notes& notes) {
     Layout layout;
     std::uint64_t triangleFaults = 0, nonFinite = 0, withoutNormals = 0;
     std::map<std::string, std::size_t> materialIndex;
     std::map<std::size_t, std::size_t> textureIndex;
+    std::size_t k = 0; // the section's number in the model
     for (Mesh& mesh : model.meshes) {
         layout.firstPrimitive.push_back(layout.primitives.size());
-        const NormalMatrix normalMatrix = normalMatrixOf(mesh.transform);
         for (MeshSection& section : mesh.sections) {
-            const std::size_t vertices = vertexLimit(section);
-            const std::size_t triangles = faceLimit(section);
+            const SectionFacts& f = facts[k];
             Primitive p;
             p.section = &section;
-            p.vertices = static_cast<std::uint32_t>(vertices);
-            const std::uint32_t* index = section.indices.data();
-            std::size_t kept = 0;
-            for (std::size_t t = 0; t < triangles; ++t)
-                kept += index[3 * t] < vertices && index[3 * t + 1] < vertices &&
-                        index[3 * t + 2] < vertices;
-            triangleFaults += triangles - kept;
-            if (vertices == 0 || kept == 0)
+            p.mesh = &mesh;
+            p.sectionNumber = k++;
+            const std::size_t vertices =
+                skimmed ? std::size_t{section.vertexCount} : vertexLimit(section);
+            const std::size_t triangles =
+                skimmed ? std::size_t{section.triangleCount} : faceLimit(section);
+            if (vertices == 0)
+                triangleFaults += triangles;
+            if (vertices == 0 || triangles == 0)
                 continue;
-            if (kept < triangles) {
-                p.keptIndices.reserve(3 * kept);
+            triangleFaults += triangles - f.kept;
+            if (f.kept == 0)
+                continue;
+            p.vertices = static_cast<std::uint32_t>(vertices);
+            p.triangles = static_cast<std::uint32_t>(f.kept);
+            p.allTriangles = static_cast<std::uint32_t>(triangles);
+            std::copy_n(f.min, 3, p.min);
+            std::copy_n(f.max, 3, p.max);
+            p.hasNormals = f.normalsOk;
+            if (!skimmed && f.kept < triangles) {
+                p.keptIndices.reserve(3 * f.kept);
+                const std::uint32_t* index = section.indices.data();
                 for (std::size_t t = 0; t < triangles; ++t, index += 3)
                     if (index[0] < vertices && index[1] < vertices && index[2] < vertices)
                         p.keptIndices.insert(p.keptIndices.end(), index, index + 3);
             }
-            p.triangles = static_cast<std::uint32_t>(kept);
-
-            // One pass: moved, made finite, and bounded.
-            float* position = section.positions.data();
-            std::fill_n(p.min, 3, std::numeric_limits<float>::infinity());
-            std::fill_n(p.max, 3, -std::numeric_limits<float>::infinity());
-            for (std::size_t k = 0; k < vertices; ++k, position += 3) {
-                transformPoint(mesh.transform, position);
-                for (int c = 0; c < 3; ++c) {
-                    float& v = position[c];
-                    if (!(v - v == 0)) { // NaN or infinite
-                        v = 0;
-                        ++nonFinite;
-                    }
-                    p.min[c] = std::min(p.min[c], v);
-                    p.max[c] = std::max(p.max[c], v);
-                }
-            }
             // Viewers compute flat normals for a primitive without them, which
             // beats inventing a direction for the vertices that have none.
-            float* normal = section.normals.data();
-            for (std::size_t k = 0; k < vertices && p.hasNormals; ++k, normal += 3)
-                p.hasNormals = moveNormal(normalMatrix, normal);
             withoutNormals += !p.hasNormals;
-            nonFinite += zeroNonFinite(section.texCoords.data(), 2 * vertices);
+            nonFinite += f.nonFinite;
 
             const std::string name = materialNameOf(section);
             if (!name.empty()) {
@@ -475,6 +735,10 @@ bool put(std::ostream& out, const void* data, std::uint64_t size) {
     return bool(out);
 }
 
+std::uint32_t swap32(std::uint32_t v) {
+    return v >> 24 | (v >> 8 & 0xFF00) | (v << 8 & 0xFF0000) | v << 24;
+}
+
 // The arrays as they lie in memory: glTF stores little-endian, as the host does.
 template <typename T> bool putArray(std::ostream& out, const T* values, std::uint64_t count) {
     static_assert(sizeof(T) == 4);
@@ -483,24 +747,139 @@ template <typename T> bool putArray(std::ostream& out, const T* values, std::uin
     } else {
         std::vector<std::uint32_t> swapped(count);
         for (std::uint64_t i = 0; i < count; ++i) {
-            const std::uint32_t v = std::bit_cast<std::uint32_t>(values[i]);
-            swapped[i] = v >> 24 | (v >> 8 & 0xFF00) | (v << 8 & 0xFF0000) | v << 24;
+            swapped[i] = swap32(std::bit_cast<std::uint32_t>(values[i]));
         }
         return put(out, swapped.data(), 4 * count);
     }
 }
 
-bool putBinary(std::ostream& out, const Layout& layout, const TextureSet& textures) {
+// A skimmed model's arrays, read again from its stream a piece at a time and
+// moved as when they were examined. Each call fails when the stream does not
+// give the bytes or they no longer hold what the layout was planned from.
+class Reread {
+  public:
+    Reread(std::istream& in, std::streamoff start, const std::vector<SectionFacts>& facts)
+        : in_(in), start_(start), facts_(facts) {}
+
+    bool positions(std::ostream& out, const Primitive& p) {
+        float lo[3], hi[3];
+        std::fill_n(lo, 3, std::numeric_limits<float>::infinity());
+        std::fill_n(hi, 3, -std::numeric_limits<float>::infinity());
+        for (std::size_t v = 0, n; v < p.vertices; v += n) {
+            n = std::min<std::size_t>(piece, p.vertices - v);
+            if (!fetch(arraysOf(p) + 12 * v, 3 * n))
+                return false;
+            movePositions(p.mesh->transform, floats_.data(), n, lo, hi);
+            if (!putArray(out, floats_.data(), 3 * n))
+                return false;
+        }
+        return std::memcmp(lo, p.min, sizeof lo) == 0 && std::memcmp(hi, p.max, sizeof hi) == 0;
+    }
+
+    bool normals(std::ostream& out, const Primitive& p) {
+        const NormalMatrix matrix = normalMatrixOf(p.mesh->transform);
+        for (std::size_t v = 0, n; v < p.vertices; v += n) {
+            n = std::min<std::size_t>(piece, p.vertices - v);
+            if (!fetch(arraysOf(p) + 12 * (std::uint64_t{p.vertices} + v), 3 * n) ||
+                !moveNormals(matrix, floats_.data(), n) || !putArray(out, floats_.data(), 3 * n))
+                return false;
+        }
+        return true;
+    }
+
+    bool texCoords(std::ostream& out, const Primitive& p) {
+        for (std::size_t v = 0, n; v < p.vertices; v += n) {
+            n = std::min<std::size_t>(piece, p.vertices - v);
+            if (!fetch(arraysOf(p) + 24 * std::uint64_t{p.vertices} + 8 * v, 2 * n))
+                return false;
+            zeroNonFinite(floats_.data(), 2 * n);
+            if (!putArray(out, floats_.data(), 2 * n))
+                return false;
+        }
+        return true;
+    }
+
+    // Four 16-bit numbers per triangle in the file, the fourth dropped, as
+    // the reader does.
+    bool indices(std::ostream& out, const Primitive& p) {
+        std::uint64_t kept = 0;
+        for (std::size_t t = 0, n; t < p.allTriangles; t += n) {
+            n = std::min<std::size_t>(piece, p.allTriangles - t);
+            // Eight bytes per triangle: as many as two floats.
+            if (!fetch(arraysOf(p) + 32 * std::uint64_t{p.vertices} + 8 * t, 2 * n))
+                return false;
+            const auto* bytes = reinterpret_cast<const std::uint8_t*>(floats_.data());
+            std::uint32_t* dst = indices_.data();
+            for (std::size_t k = 0; k < n; ++k, bytes += 8) {
+                const std::uint32_t a = std::uint32_t{bytes[0]} | std::uint32_t{bytes[1]} << 8;
+                const std::uint32_t b = std::uint32_t{bytes[2]} | std::uint32_t{bytes[3]} << 8;
+                const std::uint32_t c = std::uint32_t{bytes[4]} | std::uint32_t{bytes[5]} << 8;
+                const bool keep = a < p.vertices && b < p.vertices && c < p.vertices;
+                // Written always, advanced only when kept: no branch per triangle.
+                dst[0] = a;
+                dst[1] = b;
+                dst[2] = c;
+                dst += 3 * keep;
+            }
+            const auto count = static_cast<std::size_t>(dst - indices_.data());
+            kept += count / 3;
+            if (!putArray(out, indices_.data(), count))
+                return false;
+        }
+        return kept == p.triangles;
+    }
+
+  private:
+    // Vertices or triangles per piece: a few hundred KiB, warm in the cache
+    // while they are moved and written.
+    static constexpr std::size_t piece = std::size_t{1} << 15;
+
+    std::uint64_t arraysOf(const Primitive& p) const { return facts_[p.sectionNumber].arraysAt; }
+
+    // `count` little-endian 32-bit numbers at `at` into floats_.
+    bool fetch(std::uint64_t at, std::size_t count) {
+        if (floats_.empty()) {
+            floats_.resize(3 * piece);
+            indices_.resize(3 * piece + 3);
+        }
+        in_.clear();
+        if (!in_.seekg(start_ + static_cast<std::streamoff>(at)))
+            return false;
+        in_.read(reinterpret_cast<char*>(floats_.data()), static_cast<std::streamsize>(4 * count));
+        if (in_.gcount() != static_cast<std::streamsize>(4 * count))
+            return false;
+        if constexpr (std::endian::native != std::endian::little)
+            for (std::size_t i = 0; i < count; ++i)
+                floats_[i] = std::bit_cast<float>(swap32(std::bit_cast<std::uint32_t>(floats_[i])));
+        return true;
+    }
+
+    std::istream& in_;
+    std::streamoff start_;
+    const std::vector<SectionFacts>& facts_;
+    std::vector<float> floats_;
+    std::vector<std::uint32_t> indices_;
+};
+
+// `reread`: where a skimmed model's arrays come from; none for a model in memory.
+bool putBinary(std::ostream& out, const Layout& layout, const TextureSet& textures,
+               Reread* reread) {
     bool ok = true;
     for (const Primitive& p : layout.primitives)
-        ok = ok && putArray(out, p.section->positions.data(), 3 * std::uint64_t{p.vertices});
+        ok = ok &&
+             (reread ? reread->positions(out, p)
+                     : putArray(out, p.section->positions.data(), 3 * std::uint64_t{p.vertices}));
     for (const Primitive& p : layout.primitives)
-        ok = ok && (!p.hasNormals ||
-                    putArray(out, p.section->normals.data(), 3 * std::uint64_t{p.vertices}));
+        ok = ok && (!p.hasNormals || (reread ? reread->normals(out, p)
+                                             : putArray(out, p.section->normals.data(),
+                                                        3 * std::uint64_t{p.vertices})));
     for (const Primitive& p : layout.primitives)
-        ok = ok && putArray(out, p.section->texCoords.data(), 2 * std::uint64_t{p.vertices});
+        ok = ok &&
+             (reread ? reread->texCoords(out, p)
+                     : putArray(out, p.section->texCoords.data(), 2 * std::uint64_t{p.vertices}));
     for (const Primitive& p : layout.primitives)
-        ok = ok && putArray(out, p.indices(), 3 * std::uint64_t{p.triangles});
+        ok = ok && (reread ? reread->indices(out, p)
+                           : putArray(out, p.indices(), 3 * std::uint64_t{p.triangles}));
     static constexpr char zeros[4] = {};
     for (const std::size_t image : layout.images) {
         const std::vector<std::uint8_t>& png = textures.images[image].png;
@@ -544,10 +923,21 @@ const char* messageFor(GltfResult result) {
     return "Unable to write the output file";
 }
 
-GltfResult writeGlb(Model model, const TextureSet& textures, std::ostream& out, Notes& notes,
-                    std::uint64_t sizeLimit) {
-    const Layout layout = plan(model, textures, notes);
-    std::string json = jsonOf(model, layout, textures, nullptr);
+namespace {
+
+// A model and the facts of its sections; for a skimmed model, `reread`
+// gives its arrays.
+struct Source {
+    Model& model;
+    const std::vector<SectionFacts>& facts;
+    Reread* reread = nullptr;
+};
+
+GltfResult glbOf(const Source& source, const TextureSet& textures, std::ostream& out, Notes& notes,
+                 std::uint64_t sizeLimit) {
+    const Layout layout =
+        plan(source.model, source.facts, source.reread != nullptr, textures, notes);
+    std::string json = jsonOf(source.model, layout, textures, nullptr);
     json.append((4 - json.size() % 4) % 4, ' ');
     const std::uint64_t binChunk = layout.binarySize ? 8 + layout.binarySize : 0;
     const std::uint64_t total = 12 + 8 + json.size() + binChunk;
@@ -563,22 +953,57 @@ GltfResult writeGlb(Model model, const TextureSet& textures, std::ostream& out, 
         std::string binHead;
         putU32(binHead, layout.binarySize);
         binHead.append("BIN\0", 4);
-        ok = ok && put(out, binHead.data(), binHead.size()) && putBinary(out, layout, textures);
+        ok = ok && put(out, binHead.data(), binHead.size()) &&
+             putBinary(out, layout, textures, source.reread);
     }
     out.flush();
     return ok && out ? GltfResult::ok : GltfResult::failed;
 }
 
-GltfResult writeGltf(Model model, const TextureSet& textures, std::ostream& json, std::ostream& bin,
-                     const std::string& binName, Notes& notes, std::uint64_t sizeLimit) {
-    const Layout layout = plan(model, textures, notes);
+GltfResult gltfOf(const Source& source, const TextureSet& textures, std::ostream& json,
+                  std::ostream& bin, const std::string& binName, Notes& notes,
+                  std::uint64_t sizeLimit) {
+    const Layout layout =
+        plan(source.model, source.facts, source.reread != nullptr, textures, notes);
     if (layout.binarySize > sizeLimit)
         return GltfResult::tooLarge;
-    const std::string text = jsonOf(model, layout, textures, &binName) + "\n";
-    const bool ok = put(json, text.data(), text.size()) && putBinary(bin, layout, textures);
+    const std::string text = jsonOf(source.model, layout, textures, &binName) + "\n";
+    const bool ok =
+        put(json, text.data(), text.size()) && putBinary(bin, layout, textures, source.reread);
     json.flush();
     bin.flush();
     return ok && json && bin ? GltfResult::ok : GltfResult::failed;
+}
+
+GltfResult filesOf(const Source& source, const TextureSet& textures, const std::string& outputPath,
+                   Notes& notes) {
+    GltfResult result = GltfResult::failed;
+    std::vector<std::string> paths{outputPath};
+    if (outputFormatFor(outputPath) == OutputFormat::gltf)
+        paths.push_back(binPathFor(outputPath));
+    const bool ok = replaceFiles(paths, [&](const std::vector<std::ostream*>& streams) {
+        if (streams.size() == 2)
+            result = gltfOf(source, textures, *streams[0], *streams[1],
+                            utf8Text(utf8Path(paths[1]).filename()), notes, maxFileSize);
+        else
+            result = glbOf(source, textures, *streams[0], notes, maxFileSize);
+        return result == GltfResult::ok;
+    });
+    return ok ? GltfResult::ok : result == GltfResult::ok ? GltfResult::failed : result;
+}
+
+} // namespace
+
+GltfResult writeGlb(Model model, const TextureSet& textures, std::ostream& out, Notes& notes,
+                    std::uint64_t sizeLimit) {
+    const std::vector<SectionFacts> facts = examine(model);
+    return glbOf({model, facts}, textures, out, notes, sizeLimit);
+}
+
+GltfResult writeGltf(Model model, const TextureSet& textures, std::ostream& json, std::ostream& bin,
+                     const std::string& binName, Notes& notes, std::uint64_t sizeLimit) {
+    const std::vector<SectionFacts> facts = examine(model);
+    return gltfOf({model, facts}, textures, json, bin, binName, notes, sizeLimit);
 }
 
 GltfResult writeGlb(Model model, const TextureSet& textures, std::ostream& out, Notes& notes) {
@@ -593,19 +1018,37 @@ GltfResult writeGltf(Model model, const TextureSet& textures, std::ostream& json
 GltfResult writeGltf(Model model, const std::string& outputPath, const std::string& textureFolder,
                      Notes& notes) {
     const TextureSet textures = loadTextures(model, textureFolder, notes);
-    GltfResult result = GltfResult::failed;
-    std::vector<std::string> paths{outputPath};
-    if (outputFormatFor(outputPath) == OutputFormat::gltf)
-        paths.push_back(binPathFor(outputPath));
-    const bool ok = replaceFiles(paths, [&](const std::vector<std::ostream*>& streams) {
-        if (streams.size() == 2)
-            result = writeGltf(std::move(model), textures, *streams[0], *streams[1],
-                               utf8Text(utf8Path(paths[1]).filename()), notes);
-        else
-            result = writeGlb(std::move(model), textures, *streams[0], notes);
-        return result == GltfResult::ok;
-    });
-    return ok ? GltfResult::ok : result == GltfResult::ok ? GltfResult::failed : result;
+    const std::vector<SectionFacts> facts = examine(model);
+    return filesOf({model, facts}, textures, outputPath, notes);
+}
+
+SkimmedModel skimModel(std::istream& stream, std::ostream* dump) {
+    SkimmedModel skimmed;
+    skimmed.model = readModel(stream, dump,
+                              [&](const Mesh& mesh, MeshSection& section, std::uint64_t arraysAt) {
+                                  // While the section's arrays are still warm from reading.
+                                  const NormalMatrix normalMatrix = normalMatrixOf(mesh.transform);
+                                  Stretch whole;
+                                  whole.section = &section;
+                                  whole.mesh = &mesh;
+                                  whole.normalMatrix = &normalMatrix;
+                                  whole.vertices = whole.vertexEnd = vertexLimit(section);
+                                  whole.triangleEnd = faceLimit(section);
+                                  resetBounds(whole.facts);
+                                  if (whole.vertexEnd > 0 && whole.triangleEnd > 0)
+                                      work(whole);
+                                  whole.facts.arraysAt = arraysAt;
+                                  skimmed.sections.push_back(whole.facts);
+                              });
+    return skimmed;
+}
+
+GltfResult writeGltf(SkimmedModel skimmed, std::istream& stream, std::streamoff start,
+                     const std::string& outputPath, const std::string& textureFolder,
+                     Notes& notes) {
+    const TextureSet textures = loadTextures(skimmed.model, textureFolder, notes);
+    Reread reread(stream, start, skimmed.sections);
+    return filesOf({skimmed.model, skimmed.sections, &reread}, textures, outputPath, notes);
 }
 
 } // namespace ulv

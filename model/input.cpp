@@ -12,7 +12,7 @@
 namespace ulv {
 
 InputBuffer::InputBuffer(const std::uint8_t* data, std::size_t size)
-    : cur_(data), end_(data + size) {}
+    : begin_(data), cur_(data), end_(data + size) {}
 
 InputBuffer::InputBuffer(std::istream& stream) : stream_(&stream) {
     // The length bounds every allocation from a stored count; a pipe has none.
@@ -38,6 +38,11 @@ std::optional<std::uint64_t> InputBuffer::remaining() const {
     return buffered + *streamLeft_;
 }
 
+std::uint64_t InputBuffer::position() const {
+    const auto buffered = static_cast<std::uint64_t>(end_ - cur_);
+    return stream_ ? pulled_ - buffered : static_cast<std::uint64_t>(cur_ - begin_);
+}
+
 bool InputBuffer::refill() {
     if (!stream_ || !*stream_)
         return false;
@@ -51,6 +56,7 @@ bool InputBuffer::refill() {
     auto* room = reinterpret_cast<char*>(storage_.data() + kept);
     stream_->read(room, static_cast<std::streamsize>(storage_.size() - kept));
     const auto got = static_cast<std::size_t>(stream_->gcount());
+    pulled_ += got;
     if (streamLeft_)
         *streamLeft_ -= std::min<std::uint64_t>(*streamLeft_, got);
     cur_ = storage_.data();
@@ -70,10 +76,10 @@ bool InputBuffer::read(void* out, std::size_t size) {
         return true;
     if (!stream_ || !*stream_)
         return false;
-    if (size >= chunkSize) {
-        // Large arrays go straight from the stream into their destination.
+    if (size >= directSize) {
         stream_->read(dst, static_cast<std::streamsize>(size));
         const auto got = static_cast<std::size_t>(stream_->gcount());
+        pulled_ += got;
         if (streamLeft_)
             *streamLeft_ -= std::min<std::uint64_t>(*streamLeft_, got);
         return got == size;

@@ -22,6 +22,8 @@ class InputBuffer {
     const std::uint8_t* take(std::size_t size);
     // Bytes left when the input's length is known (memory, a seekable file).
     std::optional<std::uint64_t> remaining() const;
+    // Bytes consumed since reading began.
+    std::uint64_t position() const;
 
 #ifdef ULVTOOL_SMALL_CHUNK
     // Fuzz and test builds: every tag and array of a small input crosses chunks.
@@ -29,6 +31,11 @@ class InputBuffer {
 #else
     static constexpr std::size_t chunkSize = std::size_t{1} << 20;
 #endif
+    // Reads at least this large go from the stream straight to their
+    // destination instead of through the chunk: a section's arrays are well
+    // below a chunk, and a second copy of every array costs more than the
+    // extra calls.
+    static constexpr std::size_t directSize = chunkSize / 16;
 
   private:
     friend bool findTag(InputBuffer& input, std::uint32_t tagValue);
@@ -37,6 +44,8 @@ class InputBuffer {
 
     std::istream* stream_ = nullptr;
     std::optional<std::uint64_t> streamLeft_; // bytes not yet pulled from the stream
+    std::uint64_t pulled_ = 0;                // bytes pulled from the stream
+    const std::uint8_t* begin_ = nullptr;     // of the memory form
     std::vector<std::uint8_t> storage_;
     const std::uint8_t* cur_ = nullptr;
     const std::uint8_t* end_ = nullptr;

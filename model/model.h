@@ -86,4 +86,8 @@ std::size_t faceLimit(const MeshSection& section);
 // double precision, left to right, rounded to float once at the end.
 void transformPoint(const Transform& transform, float* point);
 
+// transformPoint for `count` points stored one after another, with the very
+// same results; one call per array lets the compiler keep the loop tight.
+void transformPoints(const Transform& transform, float* points, std::size_t count);
+
 } // namespace ulv

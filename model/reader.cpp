@@ -7,6 +7,7 @@
 
 #include "model/huge_pages.h"
 #include "model/input.h"
+#include "model/section_hook.h"
 
 namespace ulv {
 namespace {
@@ -39,7 +40,9 @@ void readWords(const std::uint8_t* p, std::uint32_t* out, std::size_t count) {
 // Arrays grow a chunk at a time, so that a count the input cannot back is
 // never turned into an allocation; the size is reserved when it is known to fit.
 template <typename T> void prepare(InputBuffer& input, std::vector<T>& out, std::size_t count) {
-    if (input.remaining()) {
+    out.clear();
+    if (input.remaining() && count > out.capacity()) {
+        out = std::vector<T>();
         out.reserve(count);
         adviseHugePages(out.data(), count * sizeof(T), true);
     }
@@ -104,9 +107,14 @@ Mesh readMeshHeader(InputBuffer& input, std::ostream* dump) {
     return mesh;
 }
 
-MeshSection readSection(InputBuffer& input, std::ostream* dump) {
+// `spare`: arrays whose memory may be reused.
+MeshSection readSection(InputBuffer& input, std::ostream* dump, MeshSection& spare) {
     const auto bytes = readHeader<56>(input);
     MeshSection section;
+    section.positions = std::move(spare.positions);
+    section.normals = std::move(spare.normals);
+    section.texCoords = std::move(spare.texCoords);
+    section.indices = std::move(spare.indices);
     section.tag = MGRP_TAG;
     std::memcpy(section.materialName.data(), bytes.data(), 32);
     section.opaqueWord1 = loadU32(bytes.data() + 32);
@@ -135,9 +143,10 @@ MeshSection readSection(InputBuffer& input, std::ostream* dump) {
     return section;
 }
 
-Model read(InputBuffer& input, std::ostream* dump) {
+Model read(InputBuffer& input, std::ostream* dump, const SectionHook* onSection = nullptr) {
     const auto header = readHeader<24>(input);
     Model model;
+    MeshSection spare;
     std::memcpy(model.tag.data(), header.data(), 4);
     model.minorVersion = header[4];
     model.majorVersion = header[5];
@@ -162,7 +171,20 @@ Model read(InputBuffer& input, std::ostream* dump) {
         for (std::uint32_t j = 0; j < mesh.sectionCount; ++j) {
             if (!findTag(input, MGRP_TAG))
                 throw TextError(kNoSection);
-            mesh.sections.push_back(readSection(input, dump));
+            // The arrays follow the section's 56-byte header.
+            const std::uint64_t arraysAt = input.position() + 56;
+            MeshSection& section = mesh.sections.emplace_back(readSection(input, dump, spare));
+            if (onSection) {
+                (*onSection)(mesh, section, arraysAt);
+                spare.positions = std::move(section.positions);
+                spare.normals = std::move(section.normals);
+                spare.texCoords = std::move(section.texCoords);
+                spare.indices = std::move(section.indices);
+                section.positions.clear();
+                section.normals.clear();
+                section.texCoords.clear();
+                section.indices.clear();
+            }
         }
     }
     return model;
@@ -179,6 +201,11 @@ Model readModel(const std::uint8_t* data, std::size_t size) {
 Model readModel(std::istream& stream, std::ostream* dump) {
     InputBuffer input(stream);
     return read(input, dump);
+}
+
+Model readModel(std::istream& stream, std::ostream* dump, const SectionHook& onSection) {
+    InputBuffer input(stream);
+    return read(input, dump, &onSection);
 }
 
 Model readModel(const std::uint8_t* data, std::size_t size, std::ostream* dump) {
