@@ -6,11 +6,11 @@
 
 namespace ulv {
 
-TextOut::TextOut(std::ostream& stream) : stream_(stream) {
-    buffers_[0].reset(new char[bufferSize]);
-    adviseHugePages(buffers_[0].get(), bufferSize);
+TextOut::TextOut(std::ostream& stream, std::size_t size) : stream_(stream), bufferSize_(size) {
+    buffers_[0].reset(new char[bufferSize_]);
+    adviseHugePages(buffers_[0].get(), bufferSize_);
     cursor_ = buffers_[0].get();
-    limit_ = cursor_ + bufferSize;
+    limit_ = cursor_ + bufferSize_;
 }
 
 TextOut::~TextOut() {
@@ -65,8 +65,8 @@ void TextOut::handOff() {
     char* full = buffers_[current_].get();
     const auto size = static_cast<std::size_t>(cursor_ - full);
     if (!writer_.joinable()) {
-        buffers_[1].reset(new char[bufferSize]);
-        adviseHugePages(buffers_[1].get(), bufferSize);
+        buffers_[1].reset(new char[bufferSize_]);
+        adviseHugePages(buffers_[1].get(), bufferSize_);
         writer_ = std::thread([this] { writeInBackground(); });
     }
     {
@@ -78,7 +78,7 @@ void TextOut::handOff() {
     changed_.notify_all();
     current_ ^= 1;
     cursor_ = buffers_[current_].get();
-    limit_ = cursor_ + bufferSize;
+    limit_ = cursor_ + bufferSize_;
 }
 
 bool TextOut::flush() {

@@ -36,7 +36,10 @@ class TextOut {
     // Longest line a caller may write after one call to room().
     static constexpr std::size_t maxLine = 512;
 
-    explicit TextOut(std::ostream& stream);
+    // Smaller buffers stay in the cache between the thread that fills them
+    // and the one that writes them, which pays for more, smaller writes when
+    // filling them is quick.
+    explicit TextOut(std::ostream& stream, std::size_t size = bufferSize);
     ~TextOut();
     TextOut(const TextOut&) = delete;
     TextOut& operator=(const TextOut&) = delete;
@@ -48,6 +51,12 @@ class TextOut {
         return cursor_;
     }
     void commit(char* end) { cursor_ = end; }
+    // A pointer with room for `size` bytes, at most the buffer size.
+    char* room(std::size_t size) {
+        if (static_cast<std::size_t>(limit_ - cursor_) < size)
+            handOff();
+        return cursor_;
+    }
 
     // Text of any length; a line end goes in with endLine() or line().
     void put(std::string_view text);
@@ -64,6 +73,7 @@ class TextOut {
 
     std::ostream& stream_;
     // Not zero-filled: pages are touched only as far as text is written.
+    std::size_t bufferSize_;
     std::unique_ptr<char[]> buffers_[2];
     int current_ = 0;
     char* cursor_ = nullptr;
