@@ -31,9 +31,17 @@ struct SkimmedModel {
 // keeps only what the glTF writer needs from its arrays.
 SkimmedModel skimModel(std::istream& stream, std::ostream* dump);
 
-// Writes the skimmed model, reading its arrays again from `stream`, in which
-// reading began at `start`. Fails, leaving any existing files as they were,
-// when the stream no longer holds what it held.
+// Sink forms: the skimmed model's arrays are read again from `stream`, in
+// which reading began at `start`; they fail when the stream no longer holds
+// what it held.
+GltfResult writeGlb(const SkimmedModel& skimmed, std::istream& stream, std::streamoff start,
+                    const TextureSet& textures, std::ostream& out, Notes& notes);
+GltfResult writeGltf(const SkimmedModel& skimmed, std::istream& stream, std::streamoff start,
+                     const TextureSet& textures, std::ostream& json, std::ostream& bin,
+                     const std::string& binName, Notes& notes);
+
+// Path form, .glb or .gltf by the extension of `outputPath`, textures looked
+// up in `textureFolder`; a failure leaves any existing files as they were.
 GltfResult writeGltf(SkimmedModel skimmed, std::istream& stream, std::streamoff start,
                      const std::string& outputPath, const std::string& textureFolder, Notes& notes);
 

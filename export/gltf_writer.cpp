@@ -162,7 +162,7 @@ std::uint64_t zeroNonFinite(float* values, std::size_t count) {
 
 // One section that has at least one vertex and one triangle.
 struct Primitive {
-    MeshSection* section = nullptr;
+    const MeshSection* section = nullptr;
     std::uint32_t vertices = 0;
     std::uint32_t triangles = 0;
     bool hasNormals = true;
@@ -389,16 +389,16 @@ std::vector<SectionFacts> examine(Model& model) {
 // Settles what each section contributes and where its data goes in the
 // buffer, from the facts found in its arrays. `skimmed`: the model holds no
 // arrays, and its counts are what the arrays held.
-Layout plan(Model& model, const std::vector<SectionFacts>& facts, bool skimmed,
+Layout plan(const Model& model, const std::vector<SectionFacts>& facts, bool skimmed,
             const TextureSet& textures, Notes& notes) {
     Layout layout;
     std::uint64_t triangleFaults = 0, nonFinite = 0, withoutNormals = 0;
     std::map<std::string, std::size_t> materialIndex;
     std::map<std::size_t, std::size_t> textureIndex;
     std::size_t k = 0; // the section's number in the model
-    for (Mesh& mesh : model.meshes) {
+    for (const Mesh& mesh : model.meshes) {
         layout.firstPrimitive.push_back(layout.primitives.size());
-        for (MeshSection& section : mesh.sections) {
+        for (const MeshSection& section : mesh.sections) {
             const SectionFacts& f = facts[k];
             Primitive p;
             p.section = &section;
@@ -969,7 +969,7 @@ namespace {
 // A model and the facts of its sections; for a skimmed model, `reread`
 // gives its arrays.
 struct Source {
-    Model& model;
+    const Model& model;
     const std::vector<SectionFacts>& facts;
     Reread* reread = nullptr;
 };
@@ -1084,6 +1084,20 @@ SkimmedModel skimModel(std::istream& stream, std::ostream* dump) {
                                   skimmed.sections.push_back(whole.facts);
                               });
     return skimmed;
+}
+
+GltfResult writeGlb(const SkimmedModel& skimmed, std::istream& stream, std::streamoff start,
+                    const TextureSet& textures, std::ostream& out, Notes& notes) {
+    Reread reread(stream, start, skimmed.sections);
+    return glbOf({skimmed.model, skimmed.sections, &reread}, textures, out, notes, maxFileSize);
+}
+
+GltfResult writeGltf(const SkimmedModel& skimmed, std::istream& stream, std::streamoff start,
+                     const TextureSet& textures, std::ostream& json, std::ostream& bin,
+                     const std::string& binName, Notes& notes) {
+    Reread reread(stream, start, skimmed.sections);
+    return gltfOf({skimmed.model, skimmed.sections, &reread}, textures, json, bin, binName, notes,
+                  maxFileSize);
 }
 
 GltfResult writeGltf(SkimmedModel skimmed, std::istream& stream, std::streamoff start,

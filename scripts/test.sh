@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and runs the whole suite twice:
 # warnings as errors, then under AddressSanitizer and UndefinedBehaviorSanitizer;
-# the writer's and the batch tool's tests also under ThreadSanitizer.
+# the writers' and the batch tool's tests also under ThreadSanitizer.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -40,13 +40,15 @@ cmake --build build/small-chunk -j "$jobs" --target reader_test
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     build/small-chunk/tests/reader_test
 
-echo "== the writer's and the batch tool's tests under ThreadSanitizer"
+echo "== the writers' and the batch tool's tests under ThreadSanitizer"
 cmake -S . -B build/tsan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TSAN=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
-cmake --build build/tsan -j "$jobs" --target writer_test writer_reference_test batch_test
-# batch_test runs ulvbatch, built with ThreadSanitizer too: a race ends it
-# with a failure status the test sees.
-for test in writer_test writer_reference_test batch_test; do
+tsan_tests="writer_test writer_reference_test gltf_writer_test gltf_stream_test gltf_cli_test batch_test"
+# shellcheck disable=SC2086
+cmake --build build/tsan -j "$jobs" --target $tsan_tests
+# gltf_cli_test and batch_test run the tools, built with ThreadSanitizer too:
+# a race ends them with a failure status the tests see.
+for test in $tsan_tests; do
     TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$test"
 done
 

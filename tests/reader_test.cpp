@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <iostream>
 #include <sstream>
@@ -8,6 +9,7 @@
 
 #include "model/input.h"
 #include "model/reader.h"
+#include "model/section_hook.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/sample_model.h"
 #include "tests/support/truncation.h"
@@ -323,6 +325,65 @@ TEST(Reader, LargeArraysCrossChunks) {
     EXPECT_EQ(encodeModel(readAll(bytes)), bytes);
 }
 
+// The hook sees each section whole, with where its arrays lie, and the model
+// keeps the headers without the arrays.
+TEST(Reader, SectionHookSeesEachSectionWhereItLies) {
+    std::vector<float> positions, normals, texCoords;
+    std::vector<std::uint32_t> indices;
+    for (std::uint32_t k = 0; k < 100000; ++k) {
+        positions.insert(positions.end(), {float(k), 1, 2});
+        normals.insert(normals.end(), {0, 0, float(k)});
+        texCoords.insert(texCoords.end(), {0.5f, float(k)});
+        indices.insert(indices.end(), {k % 65536, 1, 2});
+    }
+    Bytes bytes = header(2, 9, 1);
+    appendJunk(bytes, 24 + 7, 0x48); // the version extension, and more
+    std::vector<std::uint64_t> expectedAt;
+    const auto section = [&](const MeshSection& s) {
+        appendJunk(bytes, 5, 0x4D);
+        expectedAt.push_back(bytes.size() + 60);
+        appendSection(bytes, s);
+    };
+    appendMeshHeader(bytes, makeMesh(identityTransform, {triangle("a"), triangle("b")}));
+    section(triangle("a", 1));
+    section(makeSection("big", positions, normals, texCoords, indices));
+    appendMeshHeader(bytes, makeMesh(kMoved, {triangle("c")}));
+    section(triangle("c", 3));
+    const Model whole = readModel(bytes.data(), bytes.size());
+
+    PipeBuf pipe(bytes);
+    std::istream pipeStream(&pipe);
+    std::istringstream stream(std::string(bytes.begin(), bytes.end()));
+    for (std::istream* in : {static_cast<std::istream*>(&stream), &pipeStream}) {
+        std::vector<std::uint64_t> seenAt;
+        std::vector<MeshSection> seen;
+        std::vector<Transform> transforms;
+        const Model skimmed =
+            readModel(*in, nullptr, [&](const Mesh& mesh, MeshSection& s, std::uint64_t arraysAt) {
+                seenAt.push_back(arraysAt);
+                seen.push_back(s);
+                transforms.push_back(mesh.transform);
+            });
+        EXPECT_EQ(seenAt, expectedAt);
+        ASSERT_EQ(seen.size(), 3u);
+        std::size_t k = 0;
+        for (std::size_t m = 0; m < whole.meshes.size(); ++m) {
+            for (std::size_t j = 0; j < whole.meshes[m].sections.size(); ++j, ++k) {
+                const MeshSection& expected = whole.meshes[m].sections[j];
+                EXPECT_EQ(encodeModel(makeModel({makeMesh(identityTransform, {seen[k]})})),
+                          encodeModel(makeModel({makeMesh(identityTransform, {expected})})));
+                EXPECT_EQ(transforms[k].m, whole.meshes[m].transform.m);
+                const MeshSection& kept = skimmed.meshes[m].sections[j];
+                EXPECT_EQ(kept.materialName, expected.materialName);
+                EXPECT_EQ(kept.vertexCount, expected.vertexCount);
+                EXPECT_EQ(kept.triangleCount, expected.triangleCount);
+                EXPECT_TRUE(kept.positions.empty() && kept.normals.empty() &&
+                            kept.texCoords.empty() && kept.indices.empty());
+            }
+        }
+    }
+}
+
 TEST(FindTag, FindsTheFirstTagAtEveryOffset) {
     // Filler of near misses: each differs from the tag in one byte.
     const std::string nearMisses[] = {"xSEM", "HxEM", "HSxM", "HSEx", "HSE", "SEM", "HHSE"};
@@ -423,6 +484,28 @@ TEST(TransformPoint, Examples) {
         std::array<float, 3> point = c.in;
         transformPoint(c.transform, point.data());
         EXPECT_EQ(point, c.out);
+    }
+}
+
+// Many points at once give each point's own result, whatever its neighbours.
+TEST(TransformPoint, ManyPointsAsOne) {
+    const Transform transforms[] = {
+        identityTransform,
+        kMoved,
+        {{3, 0, 0, 0, 1, 0, 0, 0, 1, -50331644, 0, 0}},
+        {{0x1p60f, 0, 0, -0x1p60f, 0, 0, 1, 0, 0, 0, 0, 0}},
+        {{0.3f, -1.7f, 2.2f, 1e-3f, 5e4f, -0.25f, 9, 8, -7, 0.1f, 0.2f, 0.3f}}};
+    const std::vector<float> points = {1,        2,     3,  16777215, 0,   0,    -1e30f,
+                                       1e-30f,   0.1f,  1,  1,        1,   0.7f, -0.3f,
+                                       123.456f, -0.0f, -5, -6,       NAN, 1,    2};
+    for (const Transform& t : transforms) {
+        std::vector<float> together = points;
+        transformPoints(t, together.data(), together.size() / 3);
+        for (std::size_t k = 0; k < points.size(); k += 3) {
+            float one[3] = {points[k], points[k + 1], points[k + 2]};
+            transformPoint(t, one);
+            EXPECT_EQ(std::memcmp(one, &together[k], sizeof one), 0) << "point " << k / 3;
+        }
     }
 }
 
