@@ -45,7 +45,7 @@ cmake -S . -B build/tsan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TSAN=
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
 tsan_tests="writer_test writer_reference_test gltf_writer_test gltf_stream_test gltf_cli_test batch_test"
 # shellcheck disable=SC2086
-cmake --build build/tsan -j "$jobs" --target $tsan_tests
+cmake --build build/tsan -j "$jobs" --target ulvtool $tsan_tests
 # gltf_cli_test and batch_test run the tools, built with ThreadSanitizer too:
 # a race ends them with a failure status the tests see.
 for test in $tsan_tests; do

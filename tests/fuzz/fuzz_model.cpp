@@ -1,9 +1,10 @@
 // libFuzzer target: arbitrary bytes through the three ways of reading a model
 // (memory, a seekable stream, a stream of unknown length), then through the
-// writers: OBJ into counting sinks, and binary glTF. Aborts when the readers
-// disagree, when a writer fails on a healthy stream, when the OBJ loses or
-// adds lines or is far larger than the input could justify, or when the GLB
-// framing is broken.
+// writers: OBJ into counting sinks, and binary glTF, from the model in memory
+// and from the bytes read twice. Aborts when the readers disagree, when a
+// writer fails on a healthy stream, when the OBJ loses or adds lines or is
+// far larger than the input could justify, when the GLB framing is broken, or
+// when the two ways to glTF give different files.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -16,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "export/gltf_stream.h"
 #include "export/gltf_writer.h"
 #include "export/obj_writer.h"
 #include "model/reader.h"
@@ -99,8 +101,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::istream pipeStream(&pipe);
     if (outcome([&] { return ulv::readModel(pipeStream); }) != fromMemory)
         fail("a stream of unknown length reads differently from memory");
+
+    std::istringstream twice(std::string(reinterpret_cast<const char*>(data), size));
+    std::optional<ulv::SkimmedModel> skimmed;
+    try {
+        skimmed = ulv::skimModel(twice, nullptr);
+    } catch (const ulv::TextError& e) {
+        if (std::string("error ") + e.what() != fromMemory)
+            fail("skimming fails differently from reading");
+    }
     if (!model)
         return 0;
+    if (!skimmed)
+        fail("skimming fails where reading succeeds");
 
     // Lines the writer must produce: the header lines, three per vertex plus
     // the three separators, per section its group line, its usemtl line and
@@ -131,6 +144,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             fail("writing glTF into a healthy stream was reported as failed");
         if (!ulv::splitGlb(glb.str()).valid)
             fail("the GLB framing is broken");
+        std::ostringstream again;
+        ulv::Notes againNotes;
+        if (ulv::writeGlb(*skimmed, twice, 0, {}, again, againNotes) != ulv::GltfResult::ok)
+            fail("glTF from the bytes read twice was reported as failed");
+        if (again.str() != glb.str() || againNotes != notes)
+            fail("glTF from the bytes read twice differs from the model in memory");
     }
 
     CountingBuf objBuf, mtlBuf;
