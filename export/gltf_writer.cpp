@@ -736,7 +736,8 @@ bool put(std::ostream& out, const void* data, std::uint64_t size) {
     return bool(out);
 }
 
-std::uint32_t swap32(std::uint32_t v) {
+// Byte order for glTF's little-endian data on a big-endian host; unused elsewhere.
+[[maybe_unused]] std::uint32_t swap32(std::uint32_t v) {
     return v >> 24 | (v >> 8 & 0xFF00) | (v << 8 & 0xFF0000) | v << 24;
 }
 

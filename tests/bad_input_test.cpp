@@ -242,7 +242,7 @@ TEST_F(BadInput, RandomBytes) {
 class SpecialInput : public BadInput {
   protected:
     // Runs the tool on a named pipe that a child process fills with `bytes`.
-    Outcome runOnPipe(const Bytes& bytes) {
+    Outcome runOnPipe(const Bytes& bytes, const std::string& output = "out.obj") {
         const fs::path pipe = dir / "pipe.mod";
         if (::mkfifo(pipe.c_str(), 0600) != 0)
             return {};
@@ -257,7 +257,7 @@ class SpecialInput : public BadInput {
             }
             ::_exit(0);
         }
-        const Outcome result = run(dir, {"pipe.mod", "out.obj"});
+        const Outcome result = run(dir, {"pipe.mod", output});
         // A writer still waiting for a reader would wait for ever.
         ::kill(writer, SIGKILL);
         ::waitpid(writer, nullptr, 0);
@@ -302,6 +302,28 @@ TEST_F(SpecialInput, Pipes) {
     const std::map<std::string, std::string> expected = {
         {"in.mod", ""}, {"out.mtl", mtl.str()}, {"out.obj", obj.str()}};
     EXPECT_EQ(filesIn(dir), expected);
+}
+
+// glTF reads a file twice; a pipe, read once, gives the same file.
+TEST_F(SpecialInput, PipeToGltf) {
+    const Bytes good =
+        encodeModel(makeModel({makeMesh(identityTransform, {point("a", 1), point("b", 2)}),
+                               makeMesh(kMoved, {point("a", 3)})}));
+    reset({});
+    {
+        std::ofstream file(dir / "file.mod", std::ios::binary);
+        file.write(reinterpret_cast<const char*>(good.data()),
+                   static_cast<std::streamsize>(good.size()));
+    }
+    const Outcome fromFile = run(dir, {"file.mod", "file.glb"});
+    const Outcome fromPipe = runOnPipe(good, "pipe.glb");
+    EXPECT_EQ(fromFile.status, 0);
+    EXPECT_EQ(fromPipe.status, 0);
+    EXPECT_EQ(fromPipe.out, fromFile.out);
+    const std::map<std::string, std::string> files = filesIn(dir);
+    ASSERT_TRUE(files.count("file.glb") && files.count("pipe.glb"));
+    EXPECT_FALSE(files.at("file.glb").empty());
+    EXPECT_TRUE(files.at("pipe.glb") == files.at("file.glb"));
 }
 
 TEST_F(SpecialInput, EndlessZeros) {
