@@ -5,10 +5,12 @@
 #include <bit>
 #include <charconv>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <istream>
 #include <limits>
 #include <map>
+#include <mutex>
 #include <ostream>
 #include <system_error>
 #include <thread>
@@ -278,7 +280,7 @@ void resetBounds(SectionFacts& facts) {
 // that several threads take a large model.
 struct Stretch {
     MeshSection* section = nullptr;
-    const Mesh* mesh = nullptr;
+    const Transform* transform = nullptr;
     const NormalMatrix* normalMatrix = nullptr;
     std::size_t vertices = 0; // of the whole section
     std::size_t vertexBegin = 0, vertexEnd = 0, triangleBegin = 0, triangleEnd = 0;
@@ -293,9 +295,8 @@ void work(Stretch& s) {
     const std::size_t count = s.vertexEnd - s.vertexBegin;
     MeshSection& section = *s.section;
     resetBounds(s.facts);
-    s.facts.nonFinite =
-        movePositions(s.mesh->transform, section.positions.data() + 3 * s.vertexBegin, count,
-                      s.facts.min, s.facts.max);
+    s.facts.nonFinite = movePositions(*s.transform, section.positions.data() + 3 * s.vertexBegin,
+                                      count, s.facts.min, s.facts.max);
     const float* normals = section.normals.data() + 3 * s.vertexBegin;
     s.facts.normalsOk =
         s.factsOnly
@@ -354,7 +355,7 @@ std::vector<SectionFacts> examine(Model& model) {
             for (std::size_t i = 0; i < count; ++i) {
                 Stretch& s = stretches.emplace_back();
                 s.section = &section;
-                s.mesh = &mesh;
+                s.transform = &mesh.transform;
                 s.normalMatrix = normalMatrix;
                 s.vertices = vertices;
                 s.vertexBegin = vertices * i / count;
@@ -1066,24 +1067,149 @@ GltfResult writeGltf(Model model, const std::string& outputPath, const std::stri
     return filesOf({model, facts}, textures, outputPath, notes);
 }
 
+namespace {
+
+// Examines a skimmed model's sections on a second thread while the reader
+// reads the next one. Small sections are examined at once: handing them over
+// would cost more than they take.
+class Examiner {
+  public:
+    explicit Examiner(std::vector<SectionFacts>& facts) : facts_(facts) {}
+    ~Examiner() { stop(); }
+    Examiner(const Examiner&) = delete;
+    Examiner& operator=(const Examiner&) = delete;
+
+    // Takes the section's arrays and gives it others to read into.
+    void take(const Mesh& mesh, MeshSection& section, std::uint64_t arraysAt) {
+        SectionFacts& facts = facts_.emplace_back();
+        facts.arraysAt = arraysAt;
+        resetBounds(facts);
+        const std::size_t vertices = vertexLimit(section), triangles = faceLimit(section);
+        if (vertices == 0 || triangles == 0)
+            return;
+        if (vertices + triangles < handOverSize || !started()) {
+            const NormalMatrix matrix = normalMatrixOf(mesh.transform);
+            Stretch whole = wholeOf(section, mesh.transform, matrix, vertices, triangles);
+            work(whole);
+            facts = whole.facts;
+            facts.arraysAt = arraysAt;
+            return;
+        }
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return !pending_; });
+            collect();
+            std::swap(section.positions, section_.positions);
+            std::swap(section.normals, section_.normals);
+            std::swap(section.texCoords, section_.texCoords);
+            std::swap(section.indices, section_.indices);
+            transform_ = mesh.transform;
+            matrix_ = normalMatrixOf(transform_);
+            job_ = wholeOf(section_, transform_, matrix_, vertices, triangles);
+            index_ = facts_.size() - 1;
+            pending_ = true;
+        }
+        changed_.notify_all();
+    }
+
+    // Waits for the last section handed over.
+    void finish() {
+        std::unique_lock lock(mutex_);
+        changed_.wait(lock, [this] { return !pending_; });
+        collect();
+    }
+
+  private:
+    static constexpr std::size_t handOverSize = std::size_t{1} << 13;
+
+    static Stretch wholeOf(MeshSection& section, const Transform& transform,
+                           const NormalMatrix& matrix, std::size_t vertices,
+                           std::size_t triangles) {
+        Stretch whole;
+        whole.section = &section;
+        whole.transform = &transform;
+        whole.normalMatrix = &matrix;
+        whole.vertices = whole.vertexEnd = vertices;
+        whole.triangleEnd = triangles;
+        whole.factsOnly = true;
+        return whole;
+    }
+
+    bool started() {
+        if (!thread_.joinable() && !failedToStart_) {
+            try {
+                if (std::thread::hardware_concurrency() > 1)
+                    thread_ = std::thread([this] { run(); });
+            } catch (const std::system_error&) {
+                // No thread to be had: sections are examined as they come.
+            }
+            failedToStart_ = !thread_.joinable();
+        }
+        return thread_.joinable();
+    }
+
+    // With the lock held: the finished section's facts into their place.
+    void collect() {
+        if (!done_)
+            return;
+        const std::uint64_t arraysAt = facts_[index_].arraysAt;
+        facts_[index_] = job_.facts;
+        facts_[index_].arraysAt = arraysAt;
+        done_ = false;
+    }
+
+    void run() {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [this] { return pending_ || stopping_; });
+            if (!pending_)
+                return;
+            lock.unlock();
+            resetBounds(job_.facts);
+            work(job_);
+            lock.lock();
+            pending_ = false;
+            done_ = true;
+            changed_.notify_all();
+        }
+    }
+
+    void stop() {
+        if (!thread_.joinable())
+            return;
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(lock, [this] { return !pending_; });
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        thread_.join();
+    }
+
+    std::vector<SectionFacts>& facts_;
+    std::thread thread_;
+    bool failedToStart_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // The section handed over: its arrays, transform and where its facts go.
+    MeshSection section_;
+    Transform transform_;
+    NormalMatrix matrix_{};
+    Stretch job_;
+    std::size_t index_ = 0;
+    bool pending_ = false, done_ = false, stopping_ = false;
+};
+
+} // namespace
+
 SkimmedModel skimModel(std::istream& stream, std::ostream* dump) {
     SkimmedModel skimmed;
+    Examiner examiner(skimmed.sections);
     skimmed.model = readModel(stream, dump,
                               [&](const Mesh& mesh, MeshSection& section, std::uint64_t arraysAt) {
-                                  // While the section's arrays are still warm from reading.
-                                  const NormalMatrix normalMatrix = normalMatrixOf(mesh.transform);
-                                  Stretch whole;
-                                  whole.section = &section;
-                                  whole.mesh = &mesh;
-                                  whole.normalMatrix = &normalMatrix;
-                                  whole.vertices = whole.vertexEnd = vertexLimit(section);
-                                  whole.triangleEnd = faceLimit(section);
-                                  resetBounds(whole.facts);
-                                  if (whole.vertexEnd > 0 && whole.triangleEnd > 0)
-                                      work(whole);
-                                  whole.facts.arraysAt = arraysAt;
-                                  skimmed.sections.push_back(whole.facts);
+                                  examiner.take(mesh, section, arraysAt);
                               });
+    examiner.finish();
     return skimmed;
 }
 

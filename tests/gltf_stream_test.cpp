@@ -101,6 +101,29 @@ Model signedZeros() {
                                                        {0, 1, 2, 35001, 35002, 35003})})});
 }
 
+// Sections large enough to be examined on a second thread between small
+// ones examined at once, over several meshes.
+Model largeAndSmall() {
+    std::vector<Mesh> meshes;
+    for (std::uint32_t m = 0; m < 3; ++m) {
+        std::vector<MeshSection> sections;
+        for (std::uint32_t k = 0; k < 4; ++k) {
+            const std::uint32_t vertices = k % 2 ? 3 : 9000 + 1000 * m + k;
+            std::vector<float> positions, normals, texCoords;
+            for (std::uint32_t v = 0; v < vertices; ++v) {
+                positions.insert(positions.end(), {float(v), float(m), -float(k)});
+                normals.insert(normals.end(), {float(k), 1, float(v % 3)});
+                texCoords.insert(texCoords.end(), {0.25f, float(v % 2)});
+            }
+            sections.push_back(makeSection(k % 2 ? "small" : "large", positions, normals, texCoords,
+                                           {0, 1, 2, 2, 1, 0}));
+        }
+        meshes.push_back(
+            makeMesh({{1, 0, 0, 0, float(m + 1), 0, 0, 0, 1, float(m), 0, 0}}, sections));
+    }
+    return makeModel(meshes);
+}
+
 TEST(GltfFromFile, SameBytesAsTheModelInMemory) {
     struct Case {
         std::string name;
@@ -114,6 +137,7 @@ TEST(GltfFromFile, SameBytesAsTheModelInMemory) {
     cases.push_back({"sample after other bytes", sampleModel(), 13});
     cases.push_back({"large section", largeSection()});
     cases.push_back({"signed zeros", signedZeros()});
+    cases.push_back({"large and small sections in turn", largeAndSmall()});
 
     TextureSet textures;
     // Seven bytes: the image is padded in the buffer.
