@@ -297,11 +297,9 @@ void work(Stretch& s) {
     resetBounds(s.facts);
     s.facts.nonFinite = movePositions(*s.transform, section.positions.data() + 3 * s.vertexBegin,
                                       count, s.facts.min, s.facts.max);
-    const float* normals = section.normals.data() + 3 * s.vertexBegin;
-    s.facts.normalsOk =
-        s.factsOnly
-            ? normalsHaveDirection(*s.normalMatrix, normals, count)
-            : moveNormals(*s.normalMatrix, section.normals.data() + 3 * s.vertexBegin, count);
+    float* normals = section.normals.data() + 3 * s.vertexBegin;
+    s.facts.normalsOk = s.factsOnly ? normalsHaveDirection(*s.normalMatrix, normals, count)
+                                    : moveNormals(*s.normalMatrix, normals, count);
     s.facts.nonFinite += zeroNonFinite(section.texCoords.data() + 2 * s.vertexBegin, 2 * count);
     s.facts.kept = countKept(section.indices.data() + 3 * s.triangleBegin,
                              s.triangleEnd - s.triangleBegin, s.vertices);
