@@ -12,6 +12,7 @@
 #include <fstream>
 #include <new>
 #include <optional>
+#include <vector>
 
 #include "export/device_names.h"
 #include "export/gltf_stream.h"
@@ -21,6 +22,22 @@
 #include "model/reader.h"
 
 namespace ulv {
+namespace {
+
+// Whether writing the glTF output replaces the model's own file.
+bool isOutputOf(const std::filesystem::path& model, const std::string& outputPath) {
+    std::vector<std::string> outputs{outputPath};
+    if (outputFormatFor(outputPath) == OutputFormat::gltf)
+        outputs.push_back(binPathFor(outputPath));
+    for (const std::string& output : outputs) {
+        std::error_code error;
+        if (std::filesystem::equivalent(model, utf8Path(output), error))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
 
 Conversion convertModel(const std::string& inputPath, const std::string& outputPath,
                         std::ostream* dump) {
@@ -42,14 +59,17 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
             result.failure = "Unable to open the requested file";
             return result;
         }
-        // glTF reads a file twice rather than hold it; a pipe is read once.
+        // glTF reads a file twice rather than hold it. A pipe is read once,
+        // and so is a model that its own output replaces: Windows replaces
+        // no file that is open.
         const std::istream::pos_type at = input.tellg();
-        if (gltf && at != std::istream::pos_type(-1)) {
+        if (gltf && at != std::istream::pos_type(-1) && !isOutputOf(path, outputPath)) {
             start = at;
             skimmed = skimModel(input, dump);
         } else {
             input.clear();
             model = readModel(input, dump);
+            input.close();
         }
     } catch (const TextError& e) {
         result.failure = std::string("Exception thrown: ") + e.what();

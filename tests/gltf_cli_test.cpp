@@ -184,6 +184,22 @@ TEST_F(GltfCli, ModelWithoutMeshesStillWritesThePair) {
     EXPECT_NE(slurp(dir / "e.gltf").find(R"("scenes":[{}])"), std::string::npos);
 }
 
+// A model replaced by its own output, the .glb or the .gltf's .bin, as an OBJ
+// may replace its model: read once, the file can be replaced on Windows too.
+TEST_F(GltfCli, ModelReplacedByItsOwnOutput) {
+    spit(dir / "m.glb", sample);
+    Outcome result = run(dir, {"m.glb", "m.glb"});
+    EXPECT_EQ(result.status, 0) << result.out;
+    EXPECT_EQ(slurp(dir / "m.glb"), expectedGlb(dir));
+
+    spit(dir / "out.bin", sample);
+    result = run(dir, {"out.bin", "out.gltf"});
+    EXPECT_EQ(result.status, 0) << result.out;
+    const auto [json, bin] = expectedGltf(dir, "out.bin");
+    EXPECT_EQ(slurp(dir / "out.gltf"), json);
+    EXPECT_EQ(slurp(dir / "out.bin"), bin);
+}
+
 // The same bytes on every system: the file committed beside this test was
 // written on Linux, and the Windows build must match it.
 TEST_F(GltfCli, SampleIsTheSameEverywhere) {
