@@ -1,6 +1,7 @@
 #include "export/text_out.h"
 
 #include <algorithm>
+#include <system_error>
 
 #include "model/huge_pages.h"
 
@@ -64,10 +65,21 @@ void TextOut::writeInBackground() {
 void TextOut::handOff() {
     char* full = buffers_[current_].get();
     const auto size = static_cast<std::size_t>(cursor_ - full);
-    if (!writer_.joinable()) {
-        buffers_[1].reset(new char[bufferSize_]);
-        adviseHugePages(buffers_[1].get(), bufferSize_);
-        writer_ = std::thread([this] { writeInBackground(); });
+    if (!writer_.joinable() && !writeHere_) {
+        try {
+            writer_ = std::thread([this] { writeInBackground(); });
+            buffers_[1].reset(new char[bufferSize_]);
+            adviseHugePages(buffers_[1].get(), bufferSize_);
+        } catch (const std::system_error&) {
+            // No thread to be had: this one writes each buffer as it fills.
+            writeHere_ = true;
+        }
+    }
+    if (writeHere_) {
+        if (stream_)
+            stream_.write(full, static_cast<std::streamsize>(size));
+        cursor_ = full;
+        return;
     }
     {
         std::unique_lock lock(mutex_);

@@ -85,6 +85,7 @@ class TextOut {
     const char* pending_ = nullptr; // a full buffer the writer has not written yet
     std::size_t pendingSize_ = 0;
     bool stopping_ = false;
+    bool writeHere_ = false; // no thread could be started
 };
 
 // Text formatted ahead of its turn to be written: a chain of large blocks that
