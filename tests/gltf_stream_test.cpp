@@ -11,6 +11,21 @@
 #include <sstream>
 #include <string>
 
+#if defined(__linux__) && defined(__x86_64__)
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
+#include <system_error>
+#include <thread>
+#endif
+
 #include "export/gltf_stream.h"
 #include "export/gltf_writer.h"
 #include "model/reader.h"
@@ -234,6 +249,56 @@ TEST(GltfFromFile, NormalsDoNotDependOnTheirNeighbours) {
     // section's follows all positions.
     EXPECT_EQ(together.bin.substr(60, 60), apart.bin.substr(60, 60));
 }
+
+#if defined(__linux__) && defined(__x86_64__)
+// Makes every later thread creation in this process fail, as when a process
+// has used up its threads: clone3 is refused as unknown, so the C library
+// falls back to clone, which is refused for want of resources.
+bool refuseThreads() {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone3, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_clone, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EAGAIN),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(std::size(filter)), filter};
+    return ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0 &&
+           ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) == 0;
+}
+
+// Without a thread to be had, the work is done on the calling thread with
+// the same result: the model is large enough for every helper thread.
+TEST(GltfFromFile, NoThreadToBeHad) {
+    const Bytes bytes = encodeModel(largeSection());
+    const Written expected = fromFile(bytes, {});
+    ASSERT_EQ(expected.glbResult, GltfResult::ok);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        if (!refuseThreads())
+            ::_exit(3);
+        try {
+            std::thread([] {}).join();
+            ::_exit(4); // threads were still to be had
+        } catch (const std::system_error&) {
+        }
+        const Written got = fromFile(bytes, {});
+        const Written inMemory = fromMemory(readModel(bytes.data(), bytes.size()), {});
+        const bool same = got.glbResult == GltfResult::ok && got.glb == expected.glb &&
+                          got.bin == expected.bin && inMemory.glb == expected.glb;
+        ::_exit(same ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "status " << status;
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: no filter, 4: threads still started, 1: other bytes";
+}
+#endif
 
 } // namespace
 } // namespace ulv
