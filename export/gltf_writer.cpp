@@ -94,6 +94,14 @@ bool bothDirected(__m128d v) {
 }
 #endif
 
+// One normal moved by the matrix, unscaled; returns its squared length.
+double moveOne(const NormalMatrix& c, const float* normal, double (&out)[3]) {
+    const double x = normal[0], y = normal[1], z = normal[2];
+    for (int i = 0; i < 3; ++i)
+        out[i] = c.c[i][0] * x + c.c[i][1] * y + c.c[i][2] * z;
+    return out[0] * out[0] + out[1] * out[1] + out[2] * out[2];
+}
+
 // Moves `count` normals; false when one of them has no direction (zero or
 // not finite). No early exit, so that the loop stays free of branches.
 bool moveNormals(const NormalMatrix& n, float* normals, std::size_t count) {
@@ -116,11 +124,8 @@ bool moveNormals(const NormalMatrix& n, float* normals, std::size_t count) {
 #endif
     for (; k < count; ++k) {
         float* normal = normals + 3 * k;
-        const double x = normal[0], y = normal[1], z = normal[2];
         double out[3];
-        for (int i = 0; i < 3; ++i)
-            out[i] = c.c[i][0] * x + c.c[i][1] * y + c.c[i][2] * z;
-        const double length = std::sqrt(out[0] * out[0] + out[1] * out[1] + out[2] * out[2]);
+        const double length = std::sqrt(moveOne(c, normal, out));
         ok &= length > 0 && length - length == 0;
         const double scale = 1 / length;
         for (int i = 0; i < 3; ++i)
@@ -140,12 +145,8 @@ bool normalsHaveDirection(const NormalMatrix& n, const float* normals, std::size
         ok &= bothDirected(NormalPair(c, normals + 3 * k).square);
 #endif
     for (; k < count; ++k) {
-        const float* normal = normals + 3 * k;
-        const double x = normal[0], y = normal[1], z = normal[2];
         double out[3];
-        for (int i = 0; i < 3; ++i)
-            out[i] = c.c[i][0] * x + c.c[i][1] * y + c.c[i][2] * z;
-        const double square = out[0] * out[0] + out[1] * out[1] + out[2] * out[2];
+        const double square = moveOne(c, normals + 3 * k, out);
         ok &= square > 0 && square - square == 0;
     }
     return ok;
@@ -1097,10 +1098,7 @@ class Examiner {
             std::unique_lock lock(mutex_);
             changed_.wait(lock, [this] { return !pending_; });
             collect();
-            std::swap(section.positions, section_.positions);
-            std::swap(section.normals, section_.normals);
-            std::swap(section.texCoords, section_.texCoords);
-            std::swap(section.indices, section_.indices);
+            swapArrays(section, section_);
             transform_ = mesh.transform;
             matrix_ = normalMatrixOf(transform_);
             job_ = wholeOf(section_, transform_, matrix_, vertices, triangles);

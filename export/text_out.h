@@ -72,8 +72,8 @@ class TextOut {
     void writeInBackground();
 
     std::ostream& stream_;
-    // Not zero-filled: pages are touched only as far as text is written.
     std::size_t bufferSize_;
+    // Not zero-filled: pages are touched only as far as text is written.
     std::unique_ptr<char[]> buffers_[2];
     int current_ = 0;
     char* cursor_ = nullptr;

@@ -111,10 +111,7 @@ Mesh readMeshHeader(InputBuffer& input, std::ostream* dump) {
 MeshSection readSection(InputBuffer& input, std::ostream* dump, MeshSection& spare) {
     const auto bytes = readHeader<56>(input);
     MeshSection section;
-    section.positions = std::move(spare.positions);
-    section.normals = std::move(spare.normals);
-    section.texCoords = std::move(spare.texCoords);
-    section.indices = std::move(spare.indices);
+    swapArrays(section, spare);
     section.tag = MGRP_TAG;
     std::memcpy(section.materialName.data(), bytes.data(), 32);
     section.opaqueWord1 = loadU32(bytes.data() + 32);
@@ -176,14 +173,7 @@ Model read(InputBuffer& input, std::ostream* dump, const SectionHook* onSection 
             MeshSection& section = mesh.sections.emplace_back(readSection(input, dump, spare));
             if (onSection) {
                 (*onSection)(mesh, section, arraysAt);
-                spare.positions = std::move(section.positions);
-                spare.normals = std::move(section.normals);
-                spare.texCoords = std::move(section.texCoords);
-                spare.indices = std::move(section.indices);
-                section.positions.clear();
-                section.normals.clear();
-                section.texCoords.clear();
-                section.indices.clear();
+                swapArrays(section, spare); // spare's arrays are empty here
             }
         }
     }

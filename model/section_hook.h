@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <utility>
 
 #include "model/model.h"
 
@@ -18,5 +19,13 @@ using SectionHook =
     std::function<void(const Mesh& mesh, MeshSection& section, std::uint64_t arraysAt)>;
 
 Model readModel(std::istream& stream, std::ostream* dump, const SectionHook& onSection);
+
+// Trades the four arrays of two sections, so that their memory is reused.
+inline void swapArrays(MeshSection& a, MeshSection& b) {
+    std::swap(a.positions, b.positions);
+    std::swap(a.normals, b.normals);
+    std::swap(a.texCoords, b.texCoords);
+    std::swap(a.indices, b.indices);
+}
 
 } // namespace ulv
