@@ -11,8 +11,8 @@
 #include <unordered_map>
 
 #include "batch/progress.h"
-#include "cli/convert.h"
-#include "export/utf8_path.h"
+#include "convert/convert_model.h"
+#include "platform/utf8_path.h"
 
 namespace ulv {
 namespace {

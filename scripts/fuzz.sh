@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets with clang under ASan and UBSan, the model
-# reader reading its input in 64-byte chunks, and runs each for a bounded
-# time, starting from the corpus kept in tests/fuzz/corpus/TARGET: fuzz_model
-# (reader and writers) for SECONDS, fuzz_texture (BMP to PNG) for half that.
+# Builds the libFuzzer targets with clang under ASan and UBSan and runs each
+# for a bounded time, starting from the corpus kept in
+# tests/fuzz/corpus/TARGET: fuzz_model (reader and writers) for SECONDS,
+# fuzz_texture (BMP to PNG) for half that.
 # Any crash, leak, sanitizer report, hang or excess allocation fails the run
 # and leaves the input under BUILD/findings/.
 #   bash scripts/fuzz.sh [SECONDS [BUILD_DIR]]      (defaults: 60, build/fuzz)
@@ -17,7 +17,7 @@ source scripts/need.sh
 need clang libclang-rt-14-dev cmake make
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DULVTOOL_FUZZ=ON -DULVTOOL_SMALL_CHUNK=ON -DULVTOOL_TESTS=OFF -DULVTOOL_WERROR=ON >/dev/null
+    -DULVTOOL_FUZZ=ON -DULVTOOL_TESTS=OFF -DULVTOOL_WERROR=ON >/dev/null
 cmake --build "$build" -j 2 --target fuzz_model fuzz_texture make_seeds
 
 # Seeds are made afresh each run; what the fuzzer finds is added to the

@@ -122,9 +122,10 @@ echo "== the library installed, and a project built against it"
 prefix=$out/prefix
 cmake --install "$linux" --prefix "$prefix" >/dev/null
 # The public headers alone, free of the internals behind them.
-same "$prefix/include" "$(printf "$prefix/include/ulvtool/%s\n" model/model.h model/reader.h \
-    export/obj_writer.h export/gltf_writer.h texture/texture.h)" "$(find "$prefix/include" -type f)"
-if grep -nE '#include <(windows|unistd|fcntl|sys/)|TextOut|InputBuffer|format\.h|input\.h' \
+same "$prefix/include" "$(printf "$prefix/include/ulvtool/%s\n" model/model.h model/transform.h \
+    mod/reader.h mod/writer.h obj/writer.h gltf/writer.h texture/texture.h convert/outputs.h \
+    convert/textures.h convert/write_files.h)" "$(find "$prefix/include" -type f)"
+if grep -nE '#include <(windows|unistd|fcntl|sys/)|WriteBehind|InputBuffer|format\.h|input\.h' \
     -r "$prefix/include"; then
     echo "the public headers show internal details (above)"
     exit 1

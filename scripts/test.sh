@@ -11,8 +11,9 @@ need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp
 
 jobs=$(nproc)
 
-echo "== format"
+echo "== format and layers"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+bash scripts/layers.sh
 
 echo "== the Khronos glTF validator"
 bash scripts/validator.sh build/npm >/dev/null
@@ -30,15 +31,6 @@ cmake -S . -B build/asan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANIT
 cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
-
-echo "== reader tests with 64-byte read chunks, under ASan and UBSan"
-# Every tag and array of the small test models then crosses a chunk boundary.
-cmake -S . -B build/small-chunk -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANITIZE=ON \
-    -DULVTOOL_SMALL_CHUNK=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
-cmake --build build/small-chunk -j "$jobs" --target reader_test
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    build/small-chunk/tests/reader_test
 
 echo "== the writers' and the batch tool's tests under ThreadSanitizer"
 cmake -S . -B build/tsan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TSAN=ON \

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "export/obj_writer.h"
-#include "model/reader.h"
+#include "mod/reader.h"
+#include "obj/writer.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
 #include "tests/support/sample_model.h"

@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "export/gltf_writer.h"
-#include "model/reader.h"
+#include "convert/outputs.h"
+#include "convert/textures.h"
+#include "gltf/writer.h"
+#include "mod/reader.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"

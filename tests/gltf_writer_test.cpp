@@ -8,8 +8,9 @@
 #include <sstream>
 #include <string>
 
-#include "export/gltf_detail.h"
-#include "export/gltf_writer.h"
+#include "convert/outputs.h"
+#include "gltf/writer.h"
+#include "model/transform.h"
 #include "tests/support/gltf_files.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/sample_model.h"

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "export/obj_writer.h"
-#include "export/text_out.h"
-#include "model/reader.h"
+#include "mod/reader.h"
+#include "obj/writer.h"
+#include "platform/write_behind.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
 #include "tests/support/sample_model.h"
@@ -44,7 +44,7 @@ Bytes largeModel() {
     std::vector<float> positions, normals, texCoords;
     std::vector<std::uint32_t> indices;
     // At least 100 bytes of OBJ text per vertex.
-    const auto vertices = static_cast<std::uint32_t>(3 * TextOut::bufferSize / 100);
+    const auto vertices = static_cast<std::uint32_t>(3 * WriteBehind::bufferSize / 100);
     for (std::uint32_t k = 0; k < vertices; ++k) {
         const float f = static_cast<float>(k);
         positions.insert(positions.end(), {f, f / 7, -f});
@@ -80,7 +80,7 @@ TEST_F(OutputFault, FileSizeLimit) {
     const auto [sampleObj, sampleMtl] = converted(sample, "out.mtl");
     const auto [largeObj, largeMtl] = converted(large, "out.mtl");
     ASSERT_LT(sampleMtl.size(), sampleObj.size());
-    const std::uint64_t buffer = TextOut::bufferSize;
+    const std::uint64_t buffer = WriteBehind::bufferSize;
     ASSERT_GT(largeObj.size(), 2 * buffer);
     struct Case {
         const Bytes& input;

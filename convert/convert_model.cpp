@@ -1,0 +1,106 @@
+#include "convert/convert_model.h"
+
+#include <filesystem>
+#include <fstream>
+#include <new>
+#include <optional>
+#include <vector>
+
+#include "convert/outputs.h"
+#include "convert/read_twice.h"
+#include "convert/textures.h"
+#include "convert/write_files.h"
+#include "mod/reader.h"
+#include "platform/device_names.h"
+#include "platform/utf8_path.h"
+
+namespace ulv {
+namespace {
+
+// Whether writing the output replaces the model's own file.
+bool isOutputOf(const std::filesystem::path& model, const std::string& outputPath) {
+    for (const std::string& output : filesOf(outputPath)) {
+        std::error_code error;
+        if (std::filesystem::equivalent(model, utf8Path(output), error))
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+Conversion convertModel(const std::string& inputPath, const std::string& outputPath,
+                        std::ostream* dump) {
+    Conversion result;
+    Model model;
+    std::optional<SkimmedModel> skimmed;
+    std::ifstream input;
+    std::streamoff start = 0;
+    const bool gltf = outputFormatFor(outputPath) != OutputFormat::obj;
+    try {
+        std::error_code error;
+        // A folder opens on some systems but has no bytes to read. Of the
+        // Windows devices only NUL is read; see device_names.h.
+        const std::filesystem::path path = utf8Path(inputPath);
+        const std::string device = windowsDevice(path);
+        if (!std::filesystem::is_directory(path, error) && (device.empty() || device == "NUL"))
+            input.open(path, std::ios::binary);
+        if (!input.is_open()) {
+            result.failure = "Unable to open the requested file";
+            return result;
+        }
+        // glTF reads a file twice rather than hold it. A pipe is read once,
+        // and so is a model that its own output replaces: Windows replaces
+        // no file that is open.
+        const std::istream::pos_type at = input.tellg();
+        if (gltf && at != std::istream::pos_type(-1) && !isOutputOf(path, outputPath)) {
+            start = at;
+            skimmed = skimModel(input, dump);
+        } else {
+            input.clear();
+            model = readModel(input, dump);
+            input.close();
+        }
+    } catch (const TextError& e) {
+        result.failure = std::string("Exception thrown: ") + e.what();
+        return result;
+    } catch (const std::bad_alloc&) {
+        result.failure = "Not enough memory to read the model";
+        return result;
+    }
+
+    if (gltf) {
+        GltfResult written = GltfResult::failed;
+        try {
+            // Textures are looked up beside the model.
+            const std::string folder = utf8Text(utf8Path(inputPath).parent_path());
+            if (skimmed) {
+                const TextureSet textures = loadTextures(skimmed->model, folder, result.notes);
+                SkimmedSource source(*skimmed, input, start);
+                written = writeGltf(source, textures, outputPath, result.notes);
+            } else {
+                written = writeGltf(model, outputPath, folder, result.notes);
+            }
+        } catch (const std::bad_alloc&) {
+            written = GltfResult::failed;
+        }
+        // A failure stays one line.
+        if (written != GltfResult::ok) {
+            result.notes.clear();
+            result.failure = messageFor(written);
+        }
+        return result;
+    }
+
+    bool written = false;
+    try {
+        written = writeObj(std::move(model), outputPath);
+    } catch (const std::bad_alloc&) {
+        written = false;
+    }
+    if (!written)
+        result.failure = "Unable to write the output file";
+    return result;
+}
+
+} // namespace ulv
