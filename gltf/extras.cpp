@@ -164,7 +164,7 @@ std::string sectionExtras(const std::vector<SectionEntry>& entries) {
         }
         if (entry.reversed.empty())
             continue;
-        out += '/';
+        out += '/' + std::to_string(entry.triangles) + ':';
         for (std::size_t i = 0; i < entry.reversed.size(); ++i) {
             const auto [first, last] = entry.reversed[i];
             if (i)
@@ -200,7 +200,11 @@ std::optional<std::vector<SectionEntry>> readSectionExtras(std::string_view text
         s.tag = MGRP_TAG;
         if (slash == std::string_view::npos)
             continue;
-        for (const std::string_view run : split(part.substr(slash + 1), ',')) {
+        const std::string_view after = part.substr(slash + 1);
+        const std::size_t colon = after.find(':');
+        if (colon == std::string_view::npos || !decimalOf(after.substr(0, colon), entry.triangles))
+            return std::nullopt;
+        for (const std::string_view run : split(after.substr(colon + 1), ',')) {
             const std::size_t dash = run.find('-');
             std::uint32_t first = 0, last = 0;
             if (!decimalOf(run.substr(0, dash), first))
@@ -208,8 +212,10 @@ std::optional<std::vector<SectionEntry>> readSectionExtras(std::string_view text
             last = first;
             if (dash != std::string_view::npos && !decimalOf(run.substr(dash + 1), last))
                 return std::nullopt;
-            // In order and apart, as written; anything else is not ours.
-            if (last < first || (!entry.reversed.empty() && first <= entry.reversed.back().second))
+            // In order, apart and among the triangles, as written; anything
+            // else is not ours.
+            if (last < first || last >= entry.triangles ||
+                (!entry.reversed.empty() && first <= entry.reversed.back().second))
                 return std::nullopt;
             entry.reversed.emplace_back(first, last);
         }

@@ -39,6 +39,7 @@ struct SectionEntry {
     MeshSection fields; // without arrays; vertexCount and triangleCount unset
     bool primitive = true;
     TriangleRuns reversed;
+    std::uint32_t triangles = 0; // the primitive's, when some were reversed
 };
 
 // A mesh's sections in file order, one entry each.

@@ -188,8 +188,10 @@ std::string sectionsOf(const Model& model, const Layout& layout, std::size_t mes
         entry.fields.opaqueWord2 = section.opaqueWord2;
         entry.primitive = primitive < layout.firstPrimitive[mesh + 1] &&
                           layout.primitives[primitive].sectionNumber == number;
-        if (entry.primitive)
-            entry.reversed = *layout.primitives[primitive++].reversed;
+        if (entry.primitive) {
+            entry.reversed = *layout.primitives[primitive].reversed;
+            entry.triangles = layout.primitives[primitive++].triangles;
+        }
         ++number;
     }
     return sectionExtras(entries);

@@ -65,6 +65,7 @@ TEST(GltfExtras, SectionsRoundTrip) {
     entries[0].fields.lodCount = 3;
     entries[0].fields.opaqueWord2 = 7;
     entries[0].reversed = {{0, 0}, {2, 5}, {9, 9}};
+    entries[0].triangles = 12;
     entries[1].primitive = false;
     entries[1].fields.materialName.fill('\xe9');
     entries[2].fields.opaqueWord2 = 1;
@@ -73,7 +74,7 @@ TEST(GltfExtras, SectionsRoundTrip) {
     for (int i = 0; i < 32; ++i)
         e9 += "e9";
     EXPECT_EQ(text, "776f6f64006a756e6b" + std::string(46, '0') +
-                        ".ffffffff.0000000c.00000003.00000007/0,2-5,9 ~" + e9 +
+                        ".ffffffff.0000000c.00000003.00000007/12:0,2-5,9 ~" + e9 +
                         ".00000000.00000000.00000000.00000000 " + std::string(64, '0') +
                         ".00000000.00000000.00000000.00000001");
     const auto read = readSectionExtras(text);
@@ -89,6 +90,7 @@ TEST(GltfExtras, SectionsRoundTrip) {
         EXPECT_EQ(a.opaqueWord2, b.opaqueWord2);
         EXPECT_EQ((*read)[i].primitive, entries[i].primitive);
         EXPECT_EQ((*read)[i].reversed, entries[i].reversed);
+        EXPECT_EQ((*read)[i].triangles, entries[i].triangles);
     }
     EXPECT_TRUE(readSectionExtras("")->empty());
 }
