@@ -55,15 +55,14 @@ void countAttributes(const tg::Primitive& primitive, LeftOut& leftOut) {
 // The corners of the triangles, as glTF orders them for each mode so that
 // the winding is kept. Strips and fans join their parts with triangles that
 // repeat a corner; those have no area and are dropped.
-std::vector<std::uint32_t> triangles(int mode, const std::vector<std::uint32_t>& v,
-                                     DecodeBudget& budget) {
+std::vector<std::uint32_t> triangles(int mode, std::vector<std::uint32_t> v, DecodeBudget& budget) {
     const std::size_t n = v.size();
-    std::vector<std::uint32_t> out;
     if (mode == TINYGLTF_MODE_TRIANGLES) {
         // An incomplete last triangle is no triangle.
-        out.assign(v.begin(), v.begin() + static_cast<std::ptrdiff_t>(n / 3 * 3));
-        return out;
+        v.resize(n / 3 * 3);
+        return v;
     }
+    std::vector<std::uint32_t> out;
     if (n < 3)
         return out;
     budget.take(3 * (n - 2));
@@ -165,7 +164,7 @@ class Reader {
                                     std::to_string(primitive.indices) + " is past the " +
                                     std::to_string(vertices) + " vertices of " + name);
         }
-        out.indices = triangles(mode, corners, budget_);
+        out.indices = triangles(mode, std::move(corners), budget_);
         return out;
     }
 
