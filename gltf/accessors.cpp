@@ -181,14 +181,16 @@ const char* typeName(Attribute attribute, bool quantized) {
 bool allowed(Attribute attribute, int type, bool normalized, bool quantized) {
     if (type == floatType)
         return true;
+    // tinygltf lets through any type from 5120 to 5130.
+    const bool small =
+        type == byteType || type == ubyteType || type == shortType || type == ushortType;
     switch (attribute) {
     case Attribute::position:
-        return quantized && componentSize(type) < 4;
+        return quantized && small;
     case Attribute::normal:
         return quantized && normalized && (type == byteType || type == shortType);
     case Attribute::texCoord:
-        return componentSize(type) < 4 && componentSize(type) > 0 &&
-               (quantized || (normalized && (type == ubyteType || type == ushortType)));
+        return small && (quantized || (normalized && (type == ubyteType || type == ushortType)));
     }
     return false;
 }

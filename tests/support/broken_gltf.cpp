@@ -337,6 +337,14 @@ std::vector<BrokenGltf> brokenGltfFiles() {
             "position-unquantized",
             [](GltfBuilder& b) { b.json["accessors"][0]["componentType"] = 5123; },
             "POSITION accessor 0 is not VEC3 float"),
+        // 32-bit integers are no glTF type; tinygltf passes them on.
+        glb(
+            "position-int",
+            [](GltfBuilder& b) {
+                b.json["accessors"][0]["componentType"] = 5124;
+                b.json["extensionsUsed"] = {"KHR_mesh_quantization"};
+            },
+            "POSITION accessor 0 is not VEC3 float or integer"),
         glb(
             "indices-float", [](GltfBuilder& b) { b.json["accessors"][1]["componentType"] = 5126; },
             "indices accessor 1 is not SCALAR unsigned integer"),
