@@ -14,10 +14,10 @@ std::string nodeName(std::size_t index) { return "node " + std::to_string(index)
 
 Matrix4 multiply(const Matrix4& a, const Matrix4& b) {
     Matrix4 out{};
-    for (int column = 0; column < 4; ++column)
-        for (int row = 0; row < 4; ++row) {
+    for (std::size_t column = 0; column < 4; ++column)
+        for (std::size_t row = 0; row < 4; ++row) {
             double sum = 0;
-            for (int k = 0; k < 4; ++k)
+            for (std::size_t k = 0; k < 4; ++k)
                 sum += a[k * 4 + row] * b[column * 4 + k];
             out[column * 4 + row] = sum;
         }
@@ -51,9 +51,9 @@ Matrix4 localMatrix(const tg::Node& node, std::size_t index) {
                             {2 * (x * y - z * w), 1 - 2 * (x * x + z * z), 2 * (y * z + x * w)},
                             {2 * (x * z + y * w), 2 * (y * z - x * w), 1 - 2 * (x * x + y * y)}};
     Matrix4 m{};
-    for (int column = 0; column < 3; ++column)
-        for (int row = 0; row < 3; ++row)
-            m[column * 4 + row] = r[column][row] * s[static_cast<std::size_t>(column)];
+    for (std::size_t column = 0; column < 3; ++column)
+        for (std::size_t row = 0; row < 3; ++row)
+            m[column * 4 + row] = r[column][row] * s[column];
     m[12] = t[0];
     m[13] = t[1];
     m[14] = t[2];
