@@ -15,7 +15,7 @@ seconds=${1:-60}
 build=${2:-build/fuzz}
 
 source scripts/need.sh
-need clang libclang-rt-14-dev cmake make
+need clang libclang-rt-14-dev cmake make libstb-dev libtinygltf-dev nlohmann-json3-dev
 
 cmake -S . -B "$build" -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DULVTOOL_FUZZ=ON -DULVTOOL_TESTS=OFF -DULVTOOL_WERROR=ON >/dev/null
