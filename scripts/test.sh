@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 
 source scripts/need.sh
 need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev libcli11-dev \
-    libstb-dev libtinygltf-dev clang-format strace
+    libstb-dev libtinygltf-dev nlohmann-json3-dev clang-format strace blender
 
 jobs=$(nproc)
 
@@ -44,7 +44,7 @@ for test in $tsan_tests; do
     TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$test"
 done
 
-echo "== fuzz the reader and writers for 60 s, the texture decoder for 30 s, under ASan and UBSan"
+echo "== fuzz the reader and writers for 60 s, the texture decoder for 30 s, the glTF reader for 60 s, under ASan and UBSan"
 bash scripts/fuzz.sh 60 build/fuzz
 
 echo "== Windows build, tested under Wine"
