@@ -9,12 +9,22 @@
 
 namespace ulv {
 
-bool writeObj(Model model, const std::string& outputPath) {
-    const std::vector<std::string> paths = filesOf(outputPath);
-    // The library is renamed first: an OBJ in place always finds its materials.
+bool writeObj(Model model, const std::string& outputPath, const SideFiles& sideFiles) {
+    std::vector<std::string> paths = filesOf(outputPath);
+    const std::string mtlName = utf8Text(utf8Path(paths[1]).filename());
+    for (std::string& side : sidePaths(outputPath, sideFiles))
+        paths.push_back(std::move(side));
+    // The library is renamed before the OBJ: an OBJ in place always finds
+    // its materials.
     return replaceFiles(paths, [&](const std::vector<std::ostream*>& streams) {
-        return writeObj(std::move(model), *streams[0], *streams[1],
-                        utf8Text(utf8Path(paths[1]).filename()));
+        bool ok = writeObj(std::move(model), *streams[0], *streams[1], mtlName);
+        for (std::size_t k = 0; k < sideFiles.size(); ++k) {
+            const std::vector<std::uint8_t>& bytes = sideFiles[k].second;
+            ok = ok && bool(streams[k + 2]->write(reinterpret_cast<const char*>(bytes.data()),
+                                                  static_cast<std::streamsize>(bytes.size())));
+            ok = ok && bool(streams[k + 2]->flush());
+        }
+        return ok;
     });
 }
 

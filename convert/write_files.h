@@ -5,13 +5,15 @@
 
 #include <string>
 
+#include "convert/outputs.h"
 #include "gltf/writer.h"
 #include "model/model.h"
 
 namespace ulv {
 
-// `outputPath` and the library beside it (see mtlPathFor); false on failure.
-bool writeObj(Model model, const std::string& outputPath);
+// `outputPath` and the library beside it (see mtlPathFor), and any
+// `sideFiles` beside them; false on failure.
+bool writeObj(Model model, const std::string& outputPath, const SideFiles& sideFiles = {});
 
 // .glb or .gltf (with its .bin) by the extension of `outputPath`, textures
 // looked up in `textureFolder`.

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <limits>
+#include <optional>
 
+#include "gltf/inverse.h"
 #include "platform/threads.h"
 
 namespace ulv {
@@ -21,6 +24,70 @@ SectionFacts emptyFacts(std::size_t vertices, std::size_t triangles) {
     facts.vertices = vertices;
     facts.triangles = triangles;
     return facts;
+}
+
+// Whether a number is at the edge of what floats hold, or beyond it.
+bool extreme(float value) {
+    if (value == 0)
+        return false;
+    const float magnitude = std::abs(value);
+    return !(magnitude >= 0x1p-40f && magnitude <= 0x1p40f);
+}
+
+// A transform whose inverse loses what floats can tell apart: numbers that
+// are not finite, or very large or small, or a part that flattens space.
+bool unusual(const Transform& transform) {
+    for (const float v : transform.m)
+        if (extreme(v))
+            return true;
+    double a[3][3], bound = 1, det = 0;
+    for (int i = 0; i < 3; ++i) {
+        for (int j = 0; j < 3; ++j)
+            a[i][j] = transform.m[static_cast<std::size_t>(3 * j + i)];
+        bound *= std::sqrt(a[i][0] * a[i][0] + a[i][1] * a[i][1] + a[i][2] * a[i][2]);
+    }
+    det = a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+          a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+          a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    return !(std::abs(det) > 1e-6 * bound);
+}
+
+// For positions or normals that going back may not find from what is
+// written, the values themselves, where it indeed does not. Only unusual
+// transforms and values are tried: elsewhere the way back finds them.
+void keepUnfound(const MeshSection& section, const Transform& transform, const Scratch& scratch,
+                 bool normalsOk, SectionFacts& facts) {
+    const std::size_t vertices = facts.vertices;
+    const bool all = unusual(transform);
+    std::optional<PositionInverse> positions;
+    std::optional<NormalInverse> normals;
+    for (std::size_t v = 0; v < vertices; ++v) {
+        for (const bool normal : {false, true}) {
+            if (normal && !normalsOk)
+                continue;
+            const float* stored = (normal ? section.normals : section.positions).data() + 3 * v;
+            if (!all && !extreme(stored[0]) && !extreme(stored[1]) && !extreme(stored[2]))
+                continue;
+            const float* written = (normal ? scratch.normals : scratch.positions).data() + 3 * v;
+            float found[3];
+            bool same;
+            if (normal) {
+                if (!normals)
+                    normals.emplace(transform);
+                same = normals->storedFor(written, found);
+            } else {
+                if (!positions)
+                    positions.emplace(transform);
+                same = positions->storedFor(written, found);
+            }
+            if (!same) {
+                StoredValue& kept = facts.stored.emplace_back();
+                kept.vertex = static_cast<std::uint32_t>(v);
+                kept.normal = normal;
+                std::copy_n(stored, 3, kept.value);
+            }
+        }
+    }
 }
 
 } // namespace
@@ -46,6 +113,7 @@ SectionFacts examineSection(const MeshSection& section, const Transform& transfo
     if (facts.normalsOk)
         findAgainst(section.indices.data(), triangles, vertices, scratch.positions.data(),
                     scratch.normals.data(), 0, facts.reversed);
+    keepUnfound(section, transform, scratch, facts.normalsOk, facts);
     return facts;
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "gltf/arrays.h"
+#include "gltf/extras.h"
 #include "model/model.h"
 #include "model/transform.h"
 
@@ -22,6 +23,9 @@ struct SectionFacts {
     std::uint64_t kept = 0;      // triangles whose corners all exist
     bool normalsOk = true;       // every normal has a direction
     TriangleRuns reversed;       // kept triangles written reversed, to wind as their normals say
+    // Stored values that going back could not find from what is written
+    // (section left 0 here: the writer numbers them).
+    std::vector<StoredValue> stored;
 };
 
 // The arrays a section is written from, kept for the next section.

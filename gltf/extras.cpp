@@ -223,6 +223,43 @@ std::optional<std::vector<SectionEntry>> readSectionExtras(std::string_view text
     return entries;
 }
 
+std::string storedExtras(const std::vector<StoredValue>& values) {
+    std::string out;
+    for (const StoredValue& v : values) {
+        if (!out.empty())
+            out += ' ';
+        out += (v.normal ? 'n' : 'p') + std::to_string(v.section) + '.' + std::to_string(v.vertex);
+        for (const float f : v.value) {
+            out += '.';
+            putHex(out, std::bit_cast<std::uint32_t>(f), 8);
+        }
+    }
+    return out;
+}
+
+std::optional<std::vector<StoredValue>> readStoredExtras(std::string_view text) {
+    std::vector<StoredValue> values;
+    if (text.empty())
+        return values;
+    for (std::string_view part : split(text, ' ')) {
+        StoredValue& v = values.emplace_back();
+        if (part.empty() || (part.front() != 'p' && part.front() != 'n'))
+            return std::nullopt;
+        v.normal = part.front() == 'n';
+        const std::vector<std::string_view> fields = split(part.substr(1), '.');
+        if (fields.size() != 5 || !decimalOf(fields[0], v.section) ||
+            !decimalOf(fields[1], v.vertex))
+            return std::nullopt;
+        for (std::size_t i = 0; i < 3; ++i) {
+            std::uint32_t bits = 0;
+            if (!wordOf(fields[2 + i], bits))
+                return std::nullopt;
+            v.value[i] = std::bit_cast<float>(bits);
+        }
+    }
+    return values;
+}
+
 std::string nameExtras(const std::string& name) {
     std::string out;
     putBytes(out, name.data(), name.size());

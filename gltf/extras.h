@@ -21,6 +21,7 @@ inline constexpr std::string_view headerKey = "ulvane_header";     // on the sce
 inline constexpr std::string_view meshKey = "ulvane_mesh";         // on each node
 inline constexpr std::string_view sectionsKey = "ulvane_sections"; // on each mesh, or node
 inline constexpr std::string_view nameKey = "ulvane_name";         // on each material
+inline constexpr std::string_view storedKey = "ulvane_stored";     // on a mesh, or node
 
 // The file header: its tag, versions, opaqueShort, size, opaqueWords and
 // versionExtension. The read forms set those fields only, and only when the
@@ -45,6 +46,17 @@ struct SectionEntry {
 // A mesh's sections in file order, one entry each.
 std::string sectionExtras(const std::vector<SectionEntry>& entries);
 std::optional<std::vector<SectionEntry>> readSectionExtras(std::string_view text);
+
+// A stored position or normal that going back would not find from the value
+// glTF holds (a transform or values at the edge of what floats hold): the
+// section, by its number in the mesh, and the vertex.
+struct StoredValue {
+    std::uint32_t section = 0, vertex = 0;
+    bool normal = false;
+    float value[3]{};
+};
+std::string storedExtras(const std::vector<StoredValue>& values);
+std::optional<std::vector<StoredValue>> readStoredExtras(std::string_view text);
 
 // A material's name bytes as the model holds them: a program that renames
 // materials ("wood.001" where "wood" was taken) loses nothing.

@@ -1,9 +1,11 @@
 #include "gltf/inverse.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <vector>
 
 #include "gltf/arrays.h"
 
@@ -19,6 +21,11 @@ void inverseOf(const Matrix& a, Matrix& out) {
     for (const auto& row : a)
         for (const double v : row)
             scale = std::max(scale, std::abs(v));
+    // The determinant against the largest it could be for rows this long:
+    // near 0 only when the rows nearly lie in a plane, whatever their sizes.
+    double bound = 1;
+    for (const auto& row : a)
+        bound *= std::sqrt(row[0] * row[0] + row[1] * row[1] + row[2] * row[2]);
     if (!(scale > 0) || !std::isfinite(scale)) {
         for (int i = 0; i < 3; ++i)
             for (int j = 0; j < 3; ++j)
@@ -37,7 +44,7 @@ void inverseOf(const Matrix& a, Matrix& out) {
                 c[i][j] = m[i1][j1] * m[i2][j2] - m[i1][j2] * m[i2][j1];
             }
         const double det = m[0][0] * c[0][0] + m[0][1] * c[0][1] + m[0][2] * c[0][2];
-        if (std::abs(det) > 1e-12 * scale * scale * scale) {
+        if (std::abs(det) > 1e-12 * bound) {
             for (int i = 0; i < 3; ++i)
                 for (int j = 0; j < 3; ++j)
                     out[i][j] = c[j][i] / det;
@@ -66,8 +73,8 @@ double distance(const float* a, const float* b) {
 }
 
 float step(float value, int ulps) {
-    const float toward = ulps > 0 ? std::numeric_limits<float>::infinity()
-                                  : -std::numeric_limits<float>::infinity();
+    const float toward =
+        ulps > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
     for (int k = 0; k < std::abs(ulps); ++k)
         value = std::nextafter(value, toward);
     return value;
@@ -76,9 +83,8 @@ float step(float value, int ulps) {
 // Tries `start` and the floats up to `reach` steps from it in each
 // coordinate, nearest first, until `image` of one is `target`. Keeps the
 // nearest image seen in `best`.
-template <typename Image>
-bool search(const float (&start)[3], int reach, const float* target, const Image& image,
-            float (&best)[3], double& bestDistance) {
+template <typename Image> bool search(const float (&start)[3], int reach, const float* target,
+                                      const Image& image, float (&best)[3], double& bestDistance) {
     for (int radius = 0; radius <= reach; ++radius) {
         for (int dx = -radius; dx <= radius; ++dx)
             for (int dy = -radius; dy <= radius; ++dy)
@@ -114,85 +120,235 @@ void toFloats(const double (&v)[3], float (&out)[3]) {
 
 PositionInverse::PositionInverse(const Transform& transform) : transform_(transform) {
     Matrix a; // column-vector form: p'_i = sum_j a[i][j] p_j + t_i
-    for (int i = 0; i < 3; ++i)
-        for (int j = 0; j < 3; ++j)
+    for (int i = 0; i < 3; ++i) {
+        bool finite = std::isfinite(transform.m[static_cast<std::size_t>(9 + i)]);
+        for (int j = 0; j < 3; ++j) {
             a[i][j] = transform.m[static_cast<std::size_t>(3 * j + i)];
+            finite = finite && std::isfinite(a[i][j]);
+        }
+        // A coordinate computed with a number that is not finite is never
+        // finite, so always written as 0: it constrains nothing.
+        if (!finite)
+            for (double& v : a[i])
+                v = 0;
+    }
     inverseOf(a, solve_);
 }
 
+namespace {
+
+// Floats in [lo, hi], when at most `most`; the float nearest `centre` first.
+bool floatsBetween(double lo, double hi, double centre, std::size_t most, std::vector<float>& out) {
+    out.clear();
+    float from = static_cast<float>(lo), to = static_cast<float>(hi);
+    if (!std::isfinite(from) || !std::isfinite(to) || !(from <= to))
+        return false;
+    std::vector<float> all;
+    for (float v = from; v <= to; v = std::nextafter(v, std::numeric_limits<float>::infinity())) {
+        if (all.size() == most)
+            return false;
+        all.push_back(v);
+    }
+    std::sort(all.begin(), all.end(), [centre](float a, float b) {
+        return std::abs(double{a} - centre) < std::abs(double{b} - centre);
+    });
+    out = std::move(all);
+    return true;
+}
+
+double ulpOf(float value) {
+    const float v = std::abs(value);
+    return double{std::nextafter(v, std::numeric_limits<float>::infinity())} - v;
+}
+
+} // namespace
+
+void PositionInverse::fitFree(float (&p)[3], const bool (&fixed)[3], const float* target) const {
+    const std::array<float, 12>& m = transform_.m;
+    double width[3];
+    for (std::size_t i = 0; i < 3; ++i)
+        width[i] = std::max(ulpOf(target[i]), std::numeric_limits<double>::denorm_min());
+    // Each free coordinate in turn to the middle of the interval that every
+    // output allows it, the others as they stand: outputs that a coordinate
+    // does not reach leave it free, so a few rounds settle.
+    for (int round = 0; round < 3; ++round) {
+        for (std::size_t j = 0; j < 3; ++j) {
+            if (fixed[j])
+                continue;
+            double lo = -std::numeric_limits<double>::infinity(), hi = -lo;
+            for (std::size_t i = 0; i < 3; ++i) {
+                const double a = m[3 * j + i];
+                if (a == 0 || !std::isfinite(a))
+                    continue;
+                double given = double{m[9 + i]};
+                for (std::size_t k = 0; k < 3; ++k)
+                    if (k != j)
+                        given += double{m[3 * k + i]} * p[k];
+                double from = (double{target[i]} - width[i] / 2 - given) / a;
+                double to = (double{target[i]} + width[i] / 2 - given) / a;
+                if (from > to)
+                    std::swap(from, to);
+                lo = std::max(lo, from);
+                hi = std::min(hi, to);
+            }
+            if (std::isfinite(lo) && std::isfinite(hi))
+                p[j] = static_cast<float>((lo + hi) / 2);
+        }
+    }
+}
+
 bool PositionInverse::storedFor(const float* target, float* stored) const {
-    const auto image = [this](const float (&p)[3], float (&moved)[3]) {
+    const auto image = [this](const float(&p)[3], float(&moved)[3]) {
         std::copy_n(p, 3, moved);
         float lo[3], hi[3];
         movePositions(transform_, moved, 1, lo, hi);
         return true;
     };
-    const double offset[3] = {double{target[0]} - transform_.m[9],
-                              double{target[1]} - transform_.m[10],
-                              double{target[2]} - transform_.m[11]};
+    double offset[3];
+    for (std::size_t i = 0; i < 3; ++i) {
+        offset[i] = double{target[i]} - transform_.m[9 + i];
+        if (!std::isfinite(offset[i]))
+            offset[i] = 0;
+    }
     double solved[3];
     apply(solve_, offset, solved);
     float start[3];
     toFloats(solved, start);
     float best[3] = {start[0], start[1], start[2]};
     double bestDistance = std::numeric_limits<double>::infinity();
-    bool found = search(start, 1, target, image, best, bestDistance);
-    if (!found) {
-        // One step of refinement from the remainder, then a wider look.
-        float moved[3];
-        image(best, moved);
-        const double rest[3] = {double{target[0]} - moved[0], double{target[1]} - moved[1],
-                                double{target[2]} - moved[2]};
-        double correction[3];
-        apply(solve_, rest, correction);
-        float refined[3];
+    if (search(start, 0, target, image, best, bestDistance)) {
+        std::copy_n(best, 3, stored);
+        return true;
+    }
+    // The stored positions that move into the target's rounding interval lie
+    // in a small box around the solution: try every float in it along each
+    // coordinate where there are few, and where there are many, solve for
+    // those coordinates given the others.
+    double reach[3];
+    for (int j = 0; j < 3; ++j) {
+        reach[j] = 0;
         for (int i = 0; i < 3; ++i)
-            refined[i] = static_cast<float>(double{best[i]} + correction[i]);
-        found = std::isfinite(correction[0] + correction[1] + correction[2]) &&
-                search(refined, 2, target, image, best, bestDistance);
-        if (!found) {
-            const float as[3] = {target[0], target[1], target[2]};
-            found = search(as, 0, target, image, best, bestDistance);
+            reach[j] += std::abs(solve_[j][i]) * ulpOf(target[i]);
+    }
+    // The coordinates with fewest floats in reach are tried one by one, as
+    // many as a few thousand tries allow.
+    std::vector<float> choices[3];
+    bool fixed[3] = {false, false, false};
+    std::size_t counts[3], order[3] = {0, 1, 2};
+    for (std::size_t j = 0; j < 3; ++j) {
+        std::vector<float> all;
+        counts[j] = floatsBetween(solved[j] - reach[j], solved[j] + reach[j], solved[j], 65, all)
+                        ? std::max<std::size_t>(all.size(), 1)
+                        : 65;
+        choices[j] = std::move(all);
+    }
+    std::sort(order, order + 3,
+              [&](std::size_t a, std::size_t b) { return counts[a] < counts[b]; });
+    std::size_t tries = 1;
+    for (const std::size_t j : order) {
+        if (counts[j] > 64 || choices[j].empty() || tries * choices[j].size() > 4096)
+            break;
+        tries *= choices[j].size();
+        fixed[j] = true;
+    }
+    for (std::size_t j = 0; j < 3; ++j)
+        if (!fixed[j])
+            choices[j] = {start[j]};
+    for (const float x : choices[0])
+        for (const float y : choices[1])
+            for (const float z : choices[2]) {
+                float candidate[3] = {x, y, z};
+                if (!(fixed[0] && fixed[1] && fixed[2]))
+                    fitFree(candidate, fixed, target);
+                if (search(candidate, 1, target, image, best, bestDistance)) {
+                    std::copy_n(best, 3, stored);
+                    return true;
+                }
+            }
+    bool found = false;
+    {
+        const float as[3] = {target[0], target[1], target[2]};
+        found = search(as, 0, target, image, best, bestDistance);
+        // 0 everywhere is also what a number that is not finite gives, and
+        // may be reached no other way (a flattening transform that moves
+        // off the plane it flattens onto).
+        if (!found && std::all_of(target, target + 3,
+                                  [](float v) { return std::bit_cast<std::uint32_t>(v) == 0; })) {
+            const float nan = std::numeric_limits<float>::quiet_NaN();
+            const float none[3] = {nan, nan, nan};
+            found = search(none, 0, target, image, best, bestDistance);
         }
     }
     std::copy_n(best, 3, stored);
     return found;
 }
 
-NormalInverse::NormalInverse(const Transform& transform)
-    : matrix_(normalMatrixOf(transform)) {
+NormalInverse::NormalInverse(const Transform& transform) : matrix_(normalMatrixOf(transform)) {
     inverseOf(matrix_.c, solve_);
 }
 
 bool NormalInverse::storedFor(const float* target, float* stored) const {
-    const auto image = [this](const float (&n)[3], float (&moved)[3]) {
+    const auto image = [this](const float(&n)[3], float(&moved)[3]) {
         std::copy_n(n, 3, moved);
         return moveNormals(matrix_, moved, 1);
     };
     const double t[3] = {target[0], target[1], target[2]};
     double direction[3];
     apply(solve_, t, direction);
-    // Scaling does not change where a normal points, but it changes how it
-    // rounds: several lengths give several chances of an exact match.
     const double length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] +
                                     direction[2] * direction[2]);
     float best[3] = {target[0], target[1], target[2]};
     double bestDistance = std::numeric_limits<double>::infinity();
-    bool found = false;
     if (length > 0 && std::isfinite(length)) {
-        for (const double scale : {1.0, 0.75, 1.5, 0.625, 1.25, 0.875, 1.75}) {
+        // Scaling does not change where a normal points, but it changes how
+        // it rounds: lengths whose mantissas differ give chances of an exact
+        // match that do not repeat one another.
+        for (int k = 0; k < 96; ++k) {
+            const double scale = 1 + k / 97.0;
             const double v[3] = {direction[0] / length * scale, direction[1] / length * scale,
                                  direction[2] / length * scale};
             float start[3];
             toFloats(v, start);
-            if ((found = search(start, 1, target, image, best, bestDistance)))
-                break;
+            if (search(start, k < 8 ? 1 : 0, target, image, best, bestDistance)) {
+                std::copy_n(best, 3, stored);
+                return true;
+            }
+        }
+        // The valid directions may be fewer than the floats near one scale
+        // can point in: steps of the parts of different size combine into
+        // finer turns, so look further around.
+        const double v[3] = {direction[0] / length, direction[1] / length, direction[2] / length};
+        float start[3];
+        toFloats(v, start);
+        if (search(start, 4, target, image, best, bestDistance)) {
+            std::copy_n(best, 3, stored);
+            return true;
+        }
+        // Further still along the parts that are not 0, which alone turn the
+        // normal in the plane they span.
+        std::size_t parts[3], count = 0;
+        for (std::size_t i = 0; i < 3; ++i)
+            if (start[i] != 0)
+                parts[count++] = i;
+        if (count == 2) {
+            for (int radius = 5; radius <= 64; ++radius)
+                for (int a = -radius; a <= radius; ++a)
+                    for (int b = -radius; b <= radius; ++b) {
+                        if (std::max(std::abs(a), std::abs(b)) != radius)
+                            continue;
+                        float candidate[3] = {start[0], start[1], start[2]};
+                        candidate[parts[0]] = step(start[parts[0]], a);
+                        candidate[parts[1]] = step(start[parts[1]], b);
+                        float moved[3];
+                        if (image(candidate, moved) && sameBits(moved, target)) {
+                            std::copy_n(candidate, 3, stored);
+                            return true;
+                        }
+                    }
         }
     }
-    if (!found) {
-        const float as[3] = {target[0], target[1], target[2]};
-        found = search(as, 1, target, image, best, bestDistance);
-    }
+    const float as[3] = {target[0], target[1], target[2]};
+    const bool found = search(as, 1, target, image, best, bestDistance);
     std::copy_n(best, 3, stored);
     return found;
 }

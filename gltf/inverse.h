@@ -21,6 +21,9 @@ class PositionInverse {
     bool storedFor(const float* target, float* stored) const;
 
   private:
+    // Sets the coordinates not `fixed` to fit the target as well as can be.
+    void fitFree(float (&p)[3], const bool (&fixed)[3], const float* target) const;
+
     Transform transform_;
     double solve_[3][3]{}; // the inverse, or near it where the transform flattens
 };

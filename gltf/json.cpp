@@ -197,6 +197,20 @@ std::string sectionsOf(const Model& model, const Layout& layout, std::size_t mes
     return sectionExtras(entries);
 }
 
+// The stored values of mesh `mesh` that going back would not find; empty
+// when there are none.
+std::string storedOf(const Layout& layout, std::size_t mesh) {
+    std::vector<StoredValue> values;
+    for (std::size_t k = layout.firstPrimitive[mesh]; k < layout.firstPrimitive[mesh + 1]; ++k) {
+        const Primitive& p = layout.primitives[k];
+        for (StoredValue v : *p.stored) {
+            v.section = static_cast<std::uint32_t>(p.sectionNumber - layout.firstSection[mesh]);
+            values.push_back(v);
+        }
+    }
+    return storedExtras(values);
+}
+
 void putScene(JsonWriter& j, const Model& model) {
     j.key("scenes").array().object();
     if (!model.meshes.empty()) {
@@ -251,8 +265,10 @@ void putMeshes(JsonWriter& j, const Model& model, const Layout& layout) {
             j.end();
         }
         j.end();
-        putExtras(j, sectionsKey, sectionsOf(model, layout, i));
-        j.end();
+        j.key("extras").object().member(sectionsKey, sectionsOf(model, layout, i));
+        if (const std::string stored = storedOf(layout, i); !stored.empty())
+            j.member(storedKey, stored);
+        j.end().end();
     }
     j.end();
 }

@@ -45,6 +45,7 @@ Layout plan(const Model& model, const std::vector<SectionFacts>& facts, const Te
             std::copy_n(f.max, 3, p.max);
             p.hasNormals = f.normalsOk;
             p.reversed = &f.reversed;
+            p.stored = &f.stored;
             // Viewers compute flat normals for a primitive without them, which
             // beats inventing a direction for the vertices that have none.
             withoutNormals += !p.hasNormals;

@@ -22,7 +22,8 @@ struct Primitive {
     std::uint32_t triangles = 0;    // kept
     std::uint32_t allTriangles = 0; // kept or not
     bool hasNormals = true;
-    const TriangleRuns* reversed = nullptr; // of its facts
+    const TriangleRuns* reversed = nullptr;           // of its facts
+    const std::vector<StoredValue>* stored = nullptr; // of its facts
     float min[3]{}, max[3]{};
     std::int64_t material = -1;
     std::uint64_t positionAt = 0, normalAt = 0, texCoordAt = 0, indexAt = 0; // in their views

@@ -84,9 +84,9 @@ std::vector<std::int64_t> matchTriangles(const std::vector<Form>& existing,
             // Under each corner's cell: the incoming triangle may start at any.
             for (int k = 0; k < 3; ++k) {
                 const float* p = form.positions.data() + 3 * form.indices[3 * t + k];
-                cells.emplace(grid.key(grid.coordinate(p[0]), grid.coordinate(p[1]),
-                                       grid.coordinate(p[2])),
-                              Entry{f, t});
+                cells.emplace(
+                    grid.key(grid.coordinate(p[0]), grid.coordinate(p[1]), grid.coordinate(p[2])),
+                    Entry{f, t});
             }
         }
     }
@@ -101,7 +101,8 @@ std::vector<std::int64_t> matchTriangles(const std::vector<Form>& existing,
             for (std::int64_t dx = -1; dx <= 1 && found < 0; ++dx)
                 for (std::int64_t dy = -1; dy <= 1 && found < 0; ++dy)
                     for (std::int64_t dz = -1; dz <= 1 && found < 0; ++dz) {
-                        const auto [begin, end] = cells.equal_range(grid.key(cx + dx, cy + dy, cz + dz));
+                        const auto [begin, end] =
+                            cells.equal_range(grid.key(cx + dx, cy + dy, cz + dz));
                         for (auto it = begin; it != end && found < 0; ++it) {
                             const Entry e = it->second;
                             const std::size_t number = firstOf[e.form] + e.triangle;

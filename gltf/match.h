@@ -12,10 +12,10 @@ namespace ulv {
 
 // A section or a primitive as glTF holds it.
 struct Form {
-    std::string name;             // its material's; triangles match only under one name
-    std::vector<float> positions; // x, y, z per vertex, in model space
-    std::vector<float> normals;   // x, y, z per vertex; empty when it has none
-    std::vector<float> texCoords; // u, v per vertex
+    std::string name;                   // its material's; triangles match only under one name
+    std::vector<float> positions;       // x, y, z per vertex, in model space
+    std::vector<float> normals;         // x, y, z per vertex; empty when it has none
+    std::vector<float> texCoords;       // u, v per vertex
     std::vector<std::uint32_t> indices; // a, b, c per triangle, as written
 };
 

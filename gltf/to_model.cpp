@@ -8,15 +8,12 @@
 
 #include "gltf/arrays.h"
 #include "gltf/extras.h"
-#include "gltf/inverse.h"
 #include "gltf/match.h"
+#include "gltf/stored.h"
 #include "model/transform.h"
 
 namespace ulv {
 namespace {
-
-// A section's triangles number their vertices in 16 bits.
-constexpr std::size_t maxVertices = 65536;
 
 std::string countOf(std::uint64_t n, const char* one, const char* many) {
     return std::to_string(n) + " " + (n == 1 ? one : many);
@@ -83,234 +80,6 @@ std::vector<std::string> materialNames(const GltfScene& scene, Notes& notes) {
     return names;
 }
 
-std::array<char, 32> nameField(const std::string& name) {
-    std::array<char, 32> field{};
-    std::memcpy(field.data(), name.data(), std::min(name.size(), field.size()));
-    return field;
-}
-
-// ---- Spaces
-
-// A node's world matrix, and what it does to positions and normals.
-struct World {
-    std::array<double, 16> m{}; // column-major
-    bool identity = false;
-    NormalMatrix normals{};
-
-    explicit World(const std::array<double, 16>& matrix) : m(matrix) {
-        identity = true;
-        for (int i = 0; i < 16; ++i)
-            identity = identity && m[static_cast<std::size_t>(i)] == (i % 5 == 0 ? 1.0 : 0.0);
-        normals = normalMatrixOf(asTransform());
-    }
-    Transform asTransform() const {
-        Transform t;
-        for (std::size_t c = 0; c < 4; ++c)
-            for (std::size_t r = 0; r < 3; ++r)
-                t.m[3 * c + r] = static_cast<float>(m[4 * c + r]);
-        return t;
-    }
-    void position(const float* q, float* out) const {
-        if (identity) {
-            std::copy_n(q, 3, out);
-            return;
-        }
-        for (std::size_t r = 0; r < 3; ++r)
-            out[r] = static_cast<float>(m[r] * q[0] + m[4 + r] * q[1] + m[8 + r] * q[2] +
-                                        m[12 + r]);
-    }
-    void normal(const float* n, float* out) const {
-        std::copy_n(n, 3, out);
-        if (!identity)
-            moveNormals(normals, out, 1);
-    }
-};
-
-// A primitive's arrays, with flat normals where it has none.
-struct Primitive {
-    const GltfPrimitive* source = nullptr;
-    std::string name;
-    std::int64_t image = -1;
-    std::vector<float> positions, normals, texCoords; // in the node's space
-    std::vector<std::uint32_t> indices;
-    bool hadNormals = true;
-    std::size_t vertices() const { return positions.size() / 3; }
-    std::size_t triangles() const { return indices.size() / 3; }
-};
-
-// Flat normals, as glTF prescribes for a primitive without them: each
-// triangle gets its own three vertices with its face's normal.
-void makeFlat(Primitive& p) {
-    std::vector<float> positions, normals, texCoords;
-    std::vector<std::uint32_t> indices;
-    for (std::size_t t = 0; t < p.triangles(); ++t) {
-        const std::uint32_t* c = p.indices.data() + 3 * t;
-        const float* a = p.positions.data() + 3 * c[0];
-        const float* b = p.positions.data() + 3 * c[1];
-        const float* d = p.positions.data() + 3 * c[2];
-        double u[3], v[3];
-        for (int i = 0; i < 3; ++i) {
-            u[i] = double{b[i]} - a[i];
-            v[i] = double{d[i]} - a[i];
-        }
-        double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
-                       u[0] * v[1] - u[1] * v[0]};
-        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-        // A degenerate triangle shows nothing; any direction serves it.
-        if (!(length > 0) || !std::isfinite(length)) {
-            n[0] = n[1] = 0;
-            n[2] = 1;
-        } else {
-            for (double& x : n)
-                x /= length;
-        }
-        for (int k = 0; k < 3; ++k) {
-            indices.push_back(static_cast<std::uint32_t>(positions.size() / 3));
-            positions.insert(positions.end(), p.positions.begin() + 3 * c[k],
-                             p.positions.begin() + 3 * c[k] + 3);
-            for (const double x : n)
-                normals.push_back(static_cast<float>(x));
-            texCoords.insert(texCoords.end(), p.texCoords.begin() + 2 * c[k],
-                             p.texCoords.begin() + 2 * c[k] + 2);
-        }
-    }
-    p.positions = std::move(positions);
-    p.normals = std::move(normals);
-    p.texCoords = std::move(texCoords);
-    p.indices = std::move(indices);
-}
-
-// ---- Sections
-
-// How a mesh's stored values come from glTF's: straight, when its transform
-// is the node's world matrix; or chosen so that the transform gives back
-// what glTF holds in model space.
-struct Frame {
-    const World* world = nullptr;
-    Transform transform;
-    bool direct = true;
-    std::optional<PositionInverse> positions;
-    std::optional<NormalInverse> normals;
-    std::uint64_t inexact = 0; // values for which no exact stored one was found
-
-    Frame(const World& w, const Transform& t, bool fromWorld)
-        : world(&w), transform(t), direct(fromWorld) {
-        if (!direct) {
-            positions.emplace(t);
-            normals.emplace(t);
-        }
-    }
-    void storePosition(const float* q, float* out) {
-        if (direct) {
-            std::copy_n(q, 3, out);
-            return;
-        }
-        float w[3];
-        world->position(q, w);
-        inexact += !positions->storedFor(w, out);
-    }
-    // `zero`: keep a normal of no direction as it is (a section that had none).
-    void storeNormal(const float* n, float* out) {
-        if (direct || (n[0] == 0 && n[1] == 0 && n[2] == 0)) {
-            std::copy_n(n, 3, out);
-            return;
-        }
-        float w[3];
-        world->normal(n, w);
-        inexact += !normals->storedFor(w, out);
-    }
-};
-
-// A new section's fields, like those of a section beside it: the first of
-// its mesh, else the model's first, else none.
-MeshSection fieldsLike(const MeshSection* like, const std::string& name) {
-    MeshSection s;
-    s.tag = MGRP_TAG;
-    s.materialName = nameField(name);
-    s.lodCount = 1;
-    if (like) {
-        s.opaqueWord1 = like->opaqueWord1;
-        s.lodCount = like->lodCount;
-        s.opaqueWord2 = like->opaqueWord2;
-    }
-    return s;
-}
-
-// The section's name field: the given one when it names the same material,
-// so that bytes after its NUL stay, else the material's name.
-void nameSection(MeshSection& s, const std::string& name) {
-    if (materialNameOf(s) != name)
-        s.materialName = nameField(name);
-}
-
-// Sets the counts; faceCount follows triangleCount where it did.
-void setCounts(MeshSection& s, bool faceCountFollows) {
-    s.vertexCount = static_cast<std::uint32_t>(s.positions.size() / 3);
-    s.triangleCount = static_cast<std::uint32_t>(s.indices.size() / 3);
-    if (faceCountFollows)
-        s.faceCount = s.triangleCount;
-}
-
-void reverse(std::uint32_t* corners) { std::swap(corners[1], corners[2]); }
-
-// Sections of `fields` made of the triangles `chosen` of a primitive (all
-// when empty), their vertices stored through `frame`. `allVertices`: every
-// vertex of the primitive, in order, even those no triangle uses (a
-// primitive of our own, which must give back the same glTF). More vertices
-// than 16 bits number are shared out over several sections.
-std::vector<MeshSection> sectionsOf(const Primitive& p, const std::vector<std::size_t>& chosen,
-                                    bool allVertices, const MeshSection& fields, Frame& frame,
-                                    bool faceCountFollows) {
-    std::vector<std::size_t> triangles = chosen;
-    if (triangles.empty())
-        for (std::size_t t = 0; t < p.triangles(); ++t)
-            triangles.push_back(t);
-    const bool oneSection =
-        allVertices &&
-        std::all_of(p.indices.begin(), p.indices.end(), [](auto c) { return c < maxVertices; });
-    std::vector<MeshSection> out;
-    std::unordered_map<std::uint32_t, std::uint32_t> numberOf;
-    const auto addVertex = [&](MeshSection& s, std::uint32_t v) {
-        float stored[3], normal[3];
-        frame.storePosition(p.positions.data() + 3 * v, stored);
-        frame.storeNormal(p.normals.data() + 3 * v, normal);
-        s.positions.insert(s.positions.end(), stored, stored + 3);
-        s.normals.insert(s.normals.end(), normal, normal + 3);
-        s.texCoords.insert(s.texCoords.end(), p.texCoords.begin() + 2 * v,
-                           p.texCoords.begin() + 2 * v + 2);
-    };
-    if (oneSection) {
-        MeshSection& s = out.emplace_back(fields);
-        for (std::uint32_t v = 0; v < p.vertices(); ++v)
-            addVertex(s, v);
-        for (const std::size_t t : triangles)
-            s.indices.insert(s.indices.end(), p.indices.begin() + 3 * static_cast<std::ptrdiff_t>(t),
-                             p.indices.begin() + 3 * static_cast<std::ptrdiff_t>(t) + 3);
-    } else {
-        for (const std::size_t t : triangles) {
-            const std::uint32_t* c = p.indices.data() + 3 * t;
-            std::size_t fresh = 0;
-            for (int k = 0; k < 3; ++k)
-                fresh += !numberOf.count(c[k]);
-            if (out.empty() || out.back().positions.size() / 3 + fresh > maxVertices) {
-                out.emplace_back(fields);
-                numberOf.clear();
-            }
-            MeshSection& s = out.back();
-            for (int k = 0; k < 3; ++k) {
-                const auto [it, added] =
-                    numberOf.emplace(c[k], static_cast<std::uint32_t>(s.positions.size() / 3));
-                if (added)
-                    addVertex(s, c[k]);
-                s.indices.push_back(it->second);
-            }
-        }
-    }
-    for (MeshSection& s : out)
-        setCounts(s, faceCountFollows);
-    return out;
-}
-
 // ---- What a template's section looks like in glTF
 
 struct TemplateForm {
@@ -329,8 +98,7 @@ TemplateForm formOf(const MeshSection& s, const Transform& transform) {
     movePositions(transform, f.form.positions.data(), vertices, lo, hi);
     f.form.normals.assign(s.normals.begin(),
                           s.normals.begin() + static_cast<std::ptrdiff_t>(3 * vertices));
-    const bool hasNormals =
-        moveNormals(normalMatrixOf(transform), f.form.normals.data(), vertices);
+    const bool hasNormals = moveNormals(normalMatrixOf(transform), f.form.normals.data(), vertices);
     f.form.texCoords.assign(s.texCoords.begin(),
                             s.texCoords.begin() + static_cast<std::ptrdiff_t>(2 * vertices));
     zeroNonFinite(f.form.texCoords.data(), f.form.texCoords.size());
@@ -345,7 +113,7 @@ TemplateForm formOf(const MeshSection& s, const Transform& transform) {
                          f.form.positions.data() + 3 * c[2], f.form.normals.data() + 3 * c[0],
                          f.form.normals.data() + 3 * c[1], f.form.normals.data() + 3 * c[2]);
         if (against)
-            reverse(corners);
+            reverseCorners(corners);
         f.form.indices.insert(f.form.indices.end(), corners, corners + 3);
         f.original.push_back(t);
         f.reversed.push_back(against);
@@ -394,7 +162,7 @@ void restoreOrder(Primitive& p, const SectionEntry& entry) {
         reversed += std::uint64_t{last} - first + 1;
     if (2 * reversed > entry.triangles)
         for (std::size_t t = 0; t < p.triangles(); ++t)
-            reverse(p.indices.data() + 3 * t);
+            reverseCorners(p.indices.data() + 3 * t);
 }
 
 class Assembly {
@@ -408,7 +176,8 @@ class Assembly {
     std::vector<Primitive> primitivesOf(const GltfMeshNode& node);
     void fromEntries(Mesh& mesh, std::vector<Primitive>& primitives,
                      const std::vector<SectionEntry>& entries,
-                     const std::vector<std::int64_t>& entryOf, Frame& frame);
+                     const std::vector<std::int64_t>& entryOf, Frame& frame,
+                     const std::vector<StoredValue>& stored);
     void overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>& primitives,
                       const World& world, Frame& frame, std::vector<Reuse::Place>& places);
     void addNew(Mesh& mesh, const Primitive& p, const std::vector<std::size_t>& triangles,
@@ -433,7 +202,6 @@ std::vector<Primitive> Assembly::primitivesOf(const GltfMeshNode& node) {
     std::vector<Primitive> primitives;
     for (const GltfPrimitive& g : node.primitives) {
         Primitive& p = primitives.emplace_back();
-        p.source = &g;
         if (g.material >= 0 && static_cast<std::size_t>(g.material) < names_.size()) {
             p.name = names_[static_cast<std::size_t>(g.material)];
             p.image = scene_.materials[static_cast<std::size_t>(g.material)].image;
@@ -454,7 +222,7 @@ void Assembly::addNew(Mesh& mesh, const Primitive& p, const std::vector<std::siz
     Primitive turned = p;
     if (reverseNew)
         for (std::size_t t = 0; t < turned.triangles(); ++t)
-            reverse(turned.indices.data() + 3 * t);
+            reverseCorners(turned.indices.data() + 3 * t);
     const MeshSection fields = fieldsLike(like(mesh), p.name);
     for (MeshSection& s : sectionsOf(turned, triangles, false, fields, frame, true)) {
         mesh.sections.push_back(std::move(s));
@@ -466,7 +234,8 @@ void Assembly::addNew(Mesh& mesh, const Primitive& p, const std::vector<std::siz
 
 void Assembly::fromEntries(Mesh& mesh, std::vector<Primitive>& primitives,
                            const std::vector<SectionEntry>& entries,
-                           const std::vector<std::int64_t>& entryOf, Frame& frame) {
+                           const std::vector<std::int64_t>& entryOf, Frame& frame,
+                           const std::vector<StoredValue>& stored) {
     std::vector<std::int64_t> primitiveOf(entries.size(), -1);
     for (std::size_t k = 0; k < primitives.size(); ++k)
         if (entryOf[k] >= 0)
@@ -487,7 +256,10 @@ void Assembly::fromEntries(Mesh& mesh, std::vector<Primitive>& primitives,
         MeshSection fields = e.fields;
         fields.tag = MGRP_TAG;
         nameSection(fields, p.name);
-        for (MeshSection& s : sectionsOf(p, {}, true, fields, frame, false)) {
+        frame.useKept(stored, static_cast<std::uint32_t>(j));
+        std::vector<MeshSection> made = sectionsOf(p, {}, true, fields, frame, false);
+        frame.useKept({}, 0);
+        for (MeshSection& s : made) {
             mesh.sections.push_back(std::move(s));
             ++out_.reuse.added;
         }
@@ -610,11 +382,11 @@ void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>&
             Primitive turned = primitives[p];
             if (reverseNew)
                 for (std::size_t t = 0; t < turned.triangles(); ++t)
-                    reverse(turned.indices.data() + 3 * t);
+                    reverseCorners(turned.indices.data() + 3 * t);
             std::vector<MeshSection> made =
                 sectionsOf(turned, byPrimitive[p], false, changed, frame, false);
-            if (made.size() == 1 && changed.positions.size() / 3 + made[0].positions.size() / 3 <=
-                                        maxVertices) {
+            if (made.size() == 1 &&
+                changed.positions.size() / 3 + made[0].positions.size() / 3 <= maxVertices) {
                 const auto base = static_cast<std::uint32_t>(changed.positions.size() / 3);
                 const MeshSection& n = made[0];
                 changed.positions.insert(changed.positions.end(), n.positions.begin(),
@@ -717,8 +489,9 @@ ModelFromGltf Assembly::run() {
         std::vector<bool> taken(entries.size(), false);
         for (std::size_t k = 0; k < primitives.size(); ++k) {
             for (const std::size_t j : withPrimitive) {
-                if (inOrder ? j == withPrimitive[k]
-                            : !taken[j] && materialNameOf(entries[j].fields) == primitives[k].name) {
+                if (inOrder
+                        ? j == withPrimitive[k]
+                        : !taken[j] && materialNameOf(entries[j].fields) == primitives[k].name) {
                     entryOf[k] = static_cast<std::int64_t>(j);
                     taken[j] = true;
                     break;
@@ -745,11 +518,18 @@ ModelFromGltf Assembly::run() {
             overTemplate(mesh, *old, primitives, world, frame, places);
         } else {
             out_.reuse.meshes.push_back(Reuse::none);
-            fromEntries(mesh, primitives, entries, entryOf, frame);
+            std::vector<StoredValue> stored;
+            const std::string* text = extraOf(node.meshExtras, storedKey);
+            if (!text)
+                text = extraOf(node.nodeExtras, storedKey);
+            if (text)
+                if (auto values = readStoredExtras(*text))
+                    stored = std::move(*values);
+            fromEntries(mesh, primitives, entries, entryOf, frame, stored);
             out_.reuse.sections.emplace_back(mesh.sections.size());
         }
         mesh.sectionCount = static_cast<std::uint32_t>(mesh.sections.size());
-        inexact_ += frame.inexact;
+        inexact_ += frame.inexact();
     }
     if (templ_)
         for (std::size_t i = scene_.nodes.size(); i < templ_->meshes.size(); ++i)

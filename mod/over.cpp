@@ -69,8 +69,7 @@ Bytes build(const Model& model, const Reuse& reuse, const TemplateFile& t, bool 
                     if (places[s].from != static_cast<std::int64_t>(tk))
                         continue;
                     if (places[s].same)
-                        appendRange(out, t.bytes, place.sections[tk].begin,
-                                    place.sections[tk].end);
+                        appendRange(out, t.bytes, place.sections[tk].begin, place.sections[tk].end);
                     else
                         appendSection(out, model.meshes[m].sections[s]);
                 }

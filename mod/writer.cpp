@@ -1,6 +1,7 @@
 #include "mod/writer.h"
 
 #include <bit>
+#include <ostream>
 
 #include "mod/layout.h"
 
@@ -73,6 +74,27 @@ Bytes encodeModel(const Model& model) {
             appendSection(out, section);
     }
     return out;
+}
+
+bool writeModel(const Model& model, std::ostream& out) {
+    Bytes block;
+    const auto flush = [&] {
+        out.write(reinterpret_cast<const char*>(block.data()),
+                  static_cast<std::streamsize>(block.size()));
+        block.clear();
+    };
+    appendFileHeader(block, model);
+    for (const Mesh& mesh : model.meshes) {
+        appendMeshHeader(block, mesh);
+        for (const MeshSection& section : mesh.sections) {
+            appendSection(block, section);
+            if (block.size() >= (std::size_t{1} << 20))
+                flush();
+        }
+    }
+    flush();
+    out.flush();
+    return bool(out);
 }
 
 } // namespace ulv

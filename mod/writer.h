@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <vector>
 
 #include "model/model.h"
@@ -20,6 +21,8 @@ void appendMeshHeader(Bytes& out, const Mesh& mesh);
 void appendSection(Bytes& out, const MeshSection& section);
 // The whole model.
 Bytes encodeModel(const Model& model);
+// The whole model into `out`, a section at a time; false when it failed.
+bool writeModel(const Model& model, std::ostream& out);
 
 void appendU32(Bytes& out, std::uint32_t value);
 void appendF32(Bytes& out, float value);

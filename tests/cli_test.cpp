@@ -252,9 +252,10 @@ TEST_F(Cli, OutputFailures) {
 }
 
 TEST_F(Cli, InputReplacedByItsOwnOutput) {
-    const Outcome result = run(dir, {"model.mod", "model.mod"});
+    spit(dir / "model.dat", sample);
+    const Outcome result = run(dir, {"model.dat", "model.dat"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(slurp(dir / "model.mod"), expectedFiles(sample, "model.mtl").first);
+    EXPECT_EQ(slurp(dir / "model.dat"), expectedFiles(sample, "model.mtl").first);
     EXPECT_TRUE(fs::exists(dir / "model.mtl"));
 }
 

@@ -1,6 +1,8 @@
-// BMP in, PNG out, through stb_image and stb_image_write. The header is
+// Images in and out through stb_image and stb_image_write: the game's BMP
+// files as PNG for glTF, and glTF's images as BMP for the game. Headers are
 // checked here first: the decoder trusts the dimensions it reads, so a short
 // file claiming a huge image would otherwise allocate for all of it.
+#include <algorithm>
 #include <cstring>
 #include <limits>
 
@@ -9,6 +11,8 @@
 #define STB_IMAGE_IMPLEMENTATION
 #define STB_IMAGE_STATIC
 #define STBI_ONLY_BMP
+#define STBI_ONLY_PNG
+#define STBI_ONLY_JPEG
 #define STBI_NO_STDIO
 #define STBI_NO_LINEAR
 #define STBI_NO_HDR
@@ -130,6 +134,93 @@ std::optional<PngImage> bmpToPng(const std::uint8_t* data, std::size_t size, std
         return std::nullopt;
     }
     return image;
+}
+
+namespace {
+
+// Images glTF holds may be made by anything: at most this many pixels are
+// decoded, about a gigabyte with four channels, whatever the file claims.
+constexpr std::uint64_t maxPixels = std::uint64_t{1} << 28;
+
+// Decodes PNG, JPEG or BMP with `channels` channels; null and `why` when
+// the image is refused or unreadable.
+stbi_uc* decode(const std::uint8_t* data, std::size_t size, int channels, int& width, int& height,
+                std::string& why) {
+    if (size > static_cast<std::size_t>(std::numeric_limits<int>::max())) {
+        why = "file too large";
+        return nullptr;
+    }
+    if (size >= 2 && data[0] == 'B' && data[1] == 'M' && !checkHeader(data, size, why))
+        return nullptr;
+    int stored = 0;
+    if (!stbi_info_from_memory(data, static_cast<int>(size), &width, &height, &stored)) {
+        why = "not an image the tool reads";
+        return nullptr;
+    }
+    if (width <= 0 || height <= 0 ||
+        static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) > maxPixels) {
+        why = "dimensions too large";
+        return nullptr;
+    }
+    stbi_uc* pixels =
+        stbi_load_from_memory(data, static_cast<int>(size), &width, &height, &stored, channels);
+    if (!pixels)
+        why = "unreadable image";
+    return pixels;
+}
+
+bool isPng(const std::uint8_t* data, std::size_t size) {
+    static constexpr std::uint8_t magic[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    return size >= 24 && std::memcmp(data, magic, 8) == 0;
+}
+
+} // namespace
+
+std::optional<PngImage> imageToPng(const std::uint8_t* data, std::size_t size, std::string& why) {
+    int width = 0, height = 0, channels = 0;
+    if (isPng(data, size)) {
+        // Kept as it is, once it is known to decode.
+        stbi_uc* pixels = decode(data, size, 0, width, height, why);
+        if (!pixels)
+            return std::nullopt;
+        stbi_image_free(pixels);
+        return PngImage{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
+                        std::vector<std::uint8_t>(data, data + size)};
+    }
+    if (!stbi_info_from_memory(
+            data, static_cast<int>(std::min<std::size_t>(size, std::numeric_limits<int>::max())),
+            &width, &height, &channels)) {
+        why = "not an image the tool reads";
+        return std::nullopt;
+    }
+    stbi_uc* pixels = decode(data, size, channels, width, height, why);
+    if (!pixels)
+        return std::nullopt;
+    PngImage image{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), {}};
+    const int written = stbi_write_png_to_func(append, &image.png, width, height, channels, pixels,
+                                               width * channels);
+    stbi_image_free(pixels);
+    if (!written) {
+        why = "cannot be encoded as PNG";
+        return std::nullopt;
+    }
+    return image;
+}
+
+std::optional<std::vector<std::uint8_t>> imageToBmp(const std::uint8_t* data, std::size_t size,
+                                                    std::string& why) {
+    int width = 0, height = 0;
+    stbi_uc* pixels = decode(data, size, 3, width, height, why);
+    if (!pixels)
+        return std::nullopt;
+    std::vector<std::uint8_t> bmp;
+    const int written = stbi_write_bmp_to_func(append, &bmp, width, height, 3, pixels);
+    stbi_image_free(pixels);
+    if (!written) {
+        why = "cannot be encoded as BMP";
+        return std::nullopt;
+    }
+    return bmp;
 }
 
 } // namespace ulv

@@ -28,4 +28,13 @@ struct TextureSet {
 // reason in a few words (for example "not a BMP file").
 std::optional<PngImage> bmpToPng(const std::uint8_t* data, std::size_t size, std::string& why);
 
+// An image that glTF holds (PNG, JPEG or BMP) as PNG for embedding; PNG
+// files as they are, once they are known to decode.
+std::optional<PngImage> imageToPng(const std::uint8_t* data, std::size_t size, std::string& why);
+
+// An image as the game's textures are: an uncompressed 24-bit BMP, without
+// the alpha channel.
+std::optional<std::vector<std::uint8_t>> imageToBmp(const std::uint8_t* data, std::size_t size,
+                                                    std::string& why);
+
 } // namespace ulv
