@@ -3,6 +3,7 @@
 #include <bit>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 
 namespace ulv {
 namespace {
@@ -64,6 +65,45 @@ bool bytesOf(std::string_view text, char* out, std::size_t room, std::size_t& co
 bool decimalOf(std::string_view text, std::uint32_t& value) {
     const auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     return !text.empty() && result.ec == std::errc() && result.ptr == text.data() + text.size();
+}
+
+// Base64 without padding, in the alphabet safe in names and URLs: no
+// character of it separates anything here.
+constexpr char digits64[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-_";
+
+// "b" and six triangles a character, the first in the lowest bit.
+std::string bitsOf(const TriangleRuns& runs, std::uint32_t triangles) {
+    std::vector<std::uint8_t> sextets((std::size_t{triangles} + 5) / 6, 0);
+    for (const auto& [first, last] : runs)
+        for (std::uint64_t t = first; t <= last; ++t)
+            sextets[t / 6] = static_cast<std::uint8_t>(sextets[t / 6] | 1u << (t % 6));
+    std::string out = "b";
+    for (const std::uint8_t sextet : sextets)
+        out += digits64[sextet];
+    return out;
+}
+
+bool runsOfBits(std::string_view text, std::uint32_t triangles, TriangleRuns& runs) {
+    if (text.size() != (std::size_t{triangles} + 5) / 6)
+        return false;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        const char* at = std::strchr(digits64, text[i]);
+        if (!at || text[i] == '\0')
+            return false;
+        const auto sextet = static_cast<unsigned>(at - digits64);
+        for (unsigned b = 0; b < 6; ++b) {
+            if (!(sextet >> b & 1u))
+                continue;
+            const auto t = static_cast<std::uint32_t>(6 * i + b);
+            if (t >= triangles)
+                return false;
+            if (!runs.empty() && runs.back().second + 1 == t)
+                runs.back().second = t;
+            else
+                runs.emplace_back(t, t);
+        }
+    }
+    return !runs.empty();
 }
 
 } // namespace
@@ -165,14 +205,19 @@ std::string sectionExtras(const std::vector<SectionEntry>& entries) {
         if (entry.reversed.empty())
             continue;
         out += '/' + std::to_string(entry.triangles) + ':';
+        std::string runs;
         for (std::size_t i = 0; i < entry.reversed.size(); ++i) {
             const auto [first, last] = entry.reversed[i];
             if (i)
-                out += ',';
-            out += std::to_string(first);
+                runs += ',';
+            runs += std::to_string(first);
             if (last != first)
-                out += '-' + std::to_string(last);
+                runs += '-' + std::to_string(last);
         }
+        // Scattered runs are shorter as one bit a triangle; a short list
+        // stays readable.
+        const std::size_t bits = 1 + (std::size_t{entry.triangles} + 5) / 6;
+        out += runs.size() <= bits + 16 ? runs : bitsOf(entry.reversed, entry.triangles);
     }
     return out;
 }
@@ -204,7 +249,13 @@ std::optional<std::vector<SectionEntry>> readSectionExtras(std::string_view text
         const std::size_t colon = after.find(':');
         if (colon == std::string_view::npos || !decimalOf(after.substr(0, colon), entry.triangles))
             return std::nullopt;
-        for (const std::string_view run : split(after.substr(colon + 1), ',')) {
+        const std::string_view listed = after.substr(colon + 1);
+        if (!listed.empty() && listed.front() == 'b') {
+            if (!runsOfBits(listed.substr(1), entry.triangles, entry.reversed))
+                return std::nullopt;
+            continue;
+        }
+        for (const std::string_view run : split(listed, ',')) {
             const std::size_t dash = run.find('-');
             std::uint32_t first = 0, last = 0;
             if (!decimalOf(run.substr(0, dash), first))

@@ -65,7 +65,7 @@ TEST(GltfExtras, SectionsRoundTrip) {
     entries[0].fields.lodCount = 3;
     entries[0].fields.opaqueWord2 = 7;
     entries[0].reversed = {{0, 0}, {2, 5}, {9, 9}};
-    entries[0].triangles = 12;
+    entries[0].triangles = 120;
     entries[1].primitive = false;
     entries[1].fields.materialName.fill('\xe9');
     entries[2].fields.opaqueWord2 = 1;
@@ -74,7 +74,7 @@ TEST(GltfExtras, SectionsRoundTrip) {
     for (int i = 0; i < 32; ++i)
         e9 += "e9";
     EXPECT_EQ(text, "776f6f64006a756e6b" + std::string(46, '0') +
-                        ".ffffffff.0000000c.00000003.00000007/12:0,2-5,9 ~" + e9 +
+                        ".ffffffff.0000000c.00000003.00000007/120:0,2-5,9 ~" + e9 +
                         ".00000000.00000000.00000000.00000000 " + std::string(64, '0') +
                         ".00000000.00000000.00000000.00000001");
     const auto read = readSectionExtras(text);
@@ -93,6 +93,27 @@ TEST(GltfExtras, SectionsRoundTrip) {
         EXPECT_EQ((*read)[i].triangles, entries[i].triangles);
     }
     EXPECT_TRUE(readSectionExtras("")->empty());
+}
+
+// Scattered reversed triangles take one bit each instead of a long list.
+TEST(GltfExtras, ScatteredRunsAsBits) {
+    std::vector<SectionEntry> entries(1);
+    entries[0].triangles = 62;
+    for (std::uint32_t t = 0; t < 60; t += 2)
+        entries[0].reversed.emplace_back(t, t);
+    entries[0].reversed.emplace_back(61, 61);
+    const std::string text = sectionExtras(entries);
+    // Bits 0, 2 and 4 of each six: 21, "V"; of the last two, bit 1: "C".
+    EXPECT_EQ(text.substr(text.find('/')), "/62:b" + std::string(10, 'V') + "C");
+    const auto read = readSectionExtras(text);
+    ASSERT_TRUE(read);
+    EXPECT_EQ((*read)[0].reversed, entries[0].reversed);
+    const std::string fields = text.substr(0, text.find('/'));
+    for (const std::string& bad :
+         {"/62:b" + std::string(10, 'V'), "/62:b" + std::string(11, 'V') + "C",
+          "/62:b" + std::string(10, 'V') + "*", "/62:b" + std::string(11, 'A'),
+          "/62:b" + std::string(10, 'V') + "E", "/60:b" + std::string(10, 'V') + "C"})
+        EXPECT_FALSE(readSectionExtras(fields + bad)) << bad;
 }
 
 TEST(GltfExtras, NamesRoundTrip) {
