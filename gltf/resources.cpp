@@ -113,7 +113,10 @@ const std::vector<std::uint8_t>* ResourceCache::fetch(const std::string& uri, st
     auto [at, added] = entries_.try_emplace(uri);
     Entry& entry = at->second;
     if (added) {
-        if (load_)
+        // A file name ends at its first NUL: the loader would open another file.
+        if (uri.find('\0') != std::string::npos)
+            entry.why = "a NUL byte in its name";
+        else if (load_)
             entry.bytes = load_(uri, entry.why);
         else
             entry.why = "no loader for other files";

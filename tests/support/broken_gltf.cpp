@@ -250,6 +250,12 @@ std::vector<BrokenGltf> brokenGltfFiles() {
 
         // Buffers.
         {"missing-bin.gltf", triangle().gltf(), {}, "cannot read a.bin (not found)"},
+        gltf(
+            "nul-in-uri",
+            [](GltfBuilder& b) {
+                b.json["buffers"] = {{{"uri", "a.bin%00.png"}, {"byteLength", b.bin.size()}}};
+            },
+            "cannot read a.bin?.png (a NUL byte in its name)"),
         {"short-bin.gltf",
          triangle().gltf(),
          {{"a.bin", Bytes(40)}},
