@@ -74,7 +74,8 @@ TEST(ModRoundTrip, GltfOfTheModelMadeFromGltfIsTheSame) {
         SCOPED_TRACE(c.name);
         const std::string a = glbOf(model);
         Notes notes;
-        const ModelFromGltf b = modelOf(sceneOf(a), nullptr, notes);
+        GltfScene scene = sceneOf(a);
+        const ModelFromGltf b = modelOf(scene, nullptr, notes);
         const Bytes bBytes = encodeModel(b.model);
         const std::string again = glbOf(readModel(bBytes.data(), bBytes.size(), nullptr));
         EXPECT_TRUE(again == a) << "the glTF differs";
@@ -91,7 +92,8 @@ TEST(ModRoundTrip, GltfOverItsModelGivesTheModelBack) {
         SCOPED_TRACE(c.name);
         const std::string a = glbOf(templ->model);
         Notes notes;
-        const ModelFromGltf made = modelOf(sceneOf(a), &templ->model, notes);
+        GltfScene scene = sceneOf(a);
+        const ModelFromGltf made = modelOf(scene, &templ->model, notes);
         bool betweenKept = false;
         const Bytes written = writeOver(made.model, made.reuse, *templ, betweenKept);
         EXPECT_TRUE(written == c.bytes) << "the model differs";
