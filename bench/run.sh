@@ -119,6 +119,24 @@ dd=$(median "${dd_times[@]}")
 glb_ratio=$(ratio "$gl" "$dd")
 glb_rss_kib=$( { /usr/bin/time -f %M "$tool" big.mod out.glb >/dev/null; } 2>&1 | tail -n 1)
 
+# 7. The way back: the model's .glb to a new model file, against copying the
+# .glb; and its peak memory against the .glb's size.
+"$tool" big.mod back.glb >/dev/null
+glb_input=$(stat -c %s back.glb)
+back_times=() copy_times=()
+for _ in $(seq "$runs"); do
+    rm -f back.mod copy.glb
+    back_times+=("$(seconds "$tool" back.glb back.mod)")
+    copy_times+=("$(seconds dd if=back.glb of=copy.glb bs=4M status=none)")
+done
+rm -f copy.glb back.mod
+bk=$(median "${back_times[@]}")
+cp_=$(median "${copy_times[@]}")
+back_ratio=$(ratio "$bk" "$cp_")
+back_rss_kib=$( { /usr/bin/time -f %M "$tool" back.glb back.mod >/dev/null; } 2>&1 | tail -n 1)
+back_limit_kib=$(echo "(2.5 * $glb_input / 1024) + 48 * 1024" | bc)
+back_limit_kib=${back_limit_kib%.*}
+
 echo "Input $(echo "scale=1; $input / 1048576" | bc) MiB, OBJ $(echo "scale=1; $output / 1048576" | bc) MiB, $vertices vertices, median of $runs runs"
 echo
 row "target" "measured" "limit" ""
@@ -130,6 +148,8 @@ row "4x model / 1x model" "$t4 s / $t1 s = $scale" "4.4" "$(verdict 4.4 "$scale"
 row "100,000 sections and materials" "$m s" "1.0 s" "$(verdict 1.0 "$m")"
 row ".glb / dd of the model" "$gl s / $dd s = $glb_ratio" "3.0" "$(verdict 3.0 "$glb_ratio")"
 row ".glb peak RSS / (1.3 input + 48 MiB)" "$glb_rss_kib KiB / $limit_kib KiB" "1.0" "$(verdict 1.0 "$(ratio "$glb_rss_kib" "$limit_kib")")"
+row "glb -> mod / dd of the .glb" "$bk s / $cp_ s = $back_ratio" "4.0" "$(verdict 4.0 "$back_ratio")"
+row "glb -> mod peak RSS / (2.5 glb + 48 MiB)" "$back_rss_kib KiB / $back_limit_kib KiB" "1.0" "$(verdict 1.0 "$(ratio "$back_rss_kib" "$back_limit_kib")")"
 row "CPU use, end to end" "$cpu of one core" "" ""
 row "3-vertex model / /bin/true" "$tiny s / $nothing s" "" ""
 

@@ -108,8 +108,11 @@ std::size_t keepTriangles(std::uint32_t* corners, std::size_t triangles, std::si
     return static_cast<std::size_t>(dst - corners) / 3;
 }
 
-bool windsAgainst(const float* a, const float* b, const float* c, const float* na, const float* nb,
-                  const float* nc) {
+namespace {
+
+// Inline, so that the loop over a section's triangles keeps it in registers.
+inline bool against(const float* a, const float* b, const float* c, const float* na,
+                    const float* nb, const float* nc) {
     double u[3], v[3], sum[3];
     for (int i = 0; i < 3; ++i) {
         u[i] = double{b[i]} - double{a[i]};
@@ -122,6 +125,13 @@ bool windsAgainst(const float* a, const float* b, const float* c, const float* n
     return face[0] * sum[0] + face[1] * sum[1] + face[2] * sum[2] < 0;
 }
 
+} // namespace
+
+bool windsAgainst(const float* a, const float* b, const float* c, const float* na, const float* nb,
+                  const float* nc) {
+    return against(a, b, c, na, nb, nc);
+}
+
 void findAgainst(const std::uint32_t* corners, std::size_t count, std::size_t vertices,
                  const float* positions, const float* normals, std::uint32_t firstKept,
                  TriangleRuns& runs) {
@@ -130,8 +140,8 @@ void findAgainst(const std::uint32_t* corners, std::size_t count, std::size_t ve
         const std::uint32_t a = corners[0], b = corners[1], c = corners[2];
         if (a >= vertices || b >= vertices || c >= vertices)
             continue;
-        if (windsAgainst(positions + 3 * a, positions + 3 * b, positions + 3 * c, normals + 3 * a,
-                         normals + 3 * b, normals + 3 * c)) {
+        if (against(positions + 3 * a, positions + 3 * b, positions + 3 * c, normals + 3 * a,
+                    normals + 3 * b, normals + 3 * c)) {
             if (!runs.empty() && runs.back().second + 1 == kept)
                 runs.back().second = kept;
             else

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <bit>
 #include <cmath>
 #include <limits>
 #include <optional>
@@ -26,12 +27,13 @@ SectionFacts emptyFacts(std::size_t vertices, std::size_t triangles) {
     return facts;
 }
 
-// Whether a number is at the edge of what floats hold, or beyond it.
+// Whether a number is at the edge of what floats hold, or beyond it: not 0,
+// and below 2^-40 or from 2^40 up, or not finite. Read off its exponent, so
+// that whole arrays are checked quickly.
 bool extreme(float value) {
-    if (value == 0)
-        return false;
-    const float magnitude = std::abs(value);
-    return !(magnitude >= 0x1p-40f && magnitude <= 0x1p40f);
+    const std::uint32_t bits = std::bit_cast<std::uint32_t>(value) & 0x7FFFFFFFu;
+    const std::uint32_t exponent = bits >> 23;
+    return bits != 0 && (exponent < 127 - 40 || exponent >= 127 + 40);
 }
 
 // A transform whose inverse loses what floats can tell apart: numbers that
@@ -55,10 +57,21 @@ bool unusual(const Transform& transform) {
 // For positions or normals that going back may not find from what is
 // written, the values themselves, where it indeed does not. Only unusual
 // transforms and values are tried: elsewhere the way back finds them.
+// Whether any of `count` numbers is extreme; one pass without branches.
+bool anyExtreme(const float* values, std::size_t count) {
+    bool any = false;
+    for (std::size_t i = 0; i < count; ++i)
+        any |= extreme(values[i]);
+    return any;
+}
+
 void keepUnfound(const MeshSection& section, const Transform& transform, const Scratch& scratch,
                  bool normalsOk, SectionFacts& facts) {
     const std::size_t vertices = facts.vertices;
     const bool all = unusual(transform);
+    if (!all && !anyExtreme(section.positions.data(), 3 * vertices) &&
+        !(normalsOk && anyExtreme(section.normals.data(), 3 * vertices)))
+        return;
     std::optional<PositionInverse> positions;
     std::optional<NormalInverse> normals;
     for (std::size_t v = 0; v < vertices; ++v) {

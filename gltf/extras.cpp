@@ -205,19 +205,30 @@ std::string sectionExtras(const std::vector<SectionEntry>& entries) {
         if (entry.reversed.empty())
             continue;
         out += '/' + std::to_string(entry.triangles) + ':';
-        std::string runs;
+        // Scattered runs are shorter as one bit a triangle; a short list
+        // stays readable. The list's length is counted before it is made.
+        const auto digits = [](std::uint32_t n) {
+            std::size_t count = 1;
+            for (; n >= 10; n /= 10)
+                ++count;
+            return count;
+        };
+        std::size_t listed = entry.reversed.size() - 1;
+        for (const auto& [first, last] : entry.reversed)
+            listed += digits(first) + (last != first ? 1 + digits(last) : 0);
+        const std::size_t bits = 1 + (std::size_t{entry.triangles} + 5) / 6;
+        if (listed > bits + 16) {
+            out += bitsOf(entry.reversed, entry.triangles);
+            continue;
+        }
         for (std::size_t i = 0; i < entry.reversed.size(); ++i) {
             const auto [first, last] = entry.reversed[i];
             if (i)
-                runs += ',';
-            runs += std::to_string(first);
+                out += ',';
+            out += std::to_string(first);
             if (last != first)
-                runs += '-' + std::to_string(last);
+                out += '-' + std::to_string(last);
         }
-        // Scattered runs are shorter as one bit a triangle; a short list
-        // stays readable.
-        const std::size_t bits = 1 + (std::size_t{entry.triangles} + 5) / 6;
-        out += runs.size() <= bits + 16 ? runs : bitsOf(entry.reversed, entry.triangles);
     }
     return out;
 }
