@@ -8,6 +8,7 @@
 #include <functional>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/utf8_path.h"
@@ -52,14 +53,50 @@ BatchModel& add(BatchList& list, std::uint32_t root, const Text& part) {
     return model;
 }
 
+#ifdef _WIN32
+// Names on Windows are compared without regard to case.
+Text foldedKey(Text key) {
+    if (!key.empty())
+        ::CharLowerBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+}
+#else
+Text foldedKey(Text key) { return key; }
+#endif
+
+// What tells folders apart whatever the spelling that reached them: the
+// path with links resolved.
+Text folderKey(const fs::path& folder) {
+    std::error_code error;
+    fs::path resolved = fs::canonical(folder, error);
+    if (error)
+        resolved = fs::absolute(folder, error).lexically_normal();
+    return foldedKey(withOneSeparator(resolved.native()));
+}
+
+// The folders given as PATHs, by key: roots that overlap share their models,
+// each model going to the first root given that holds it.
+struct FolderRoots {
+    std::unordered_map<Text, std::size_t> order; // by key, the place among the PATHs
+    std::vector<bool> covered;                   // searched as part of an earlier root
+};
+
 // Walks the tree with a list of folders still to list rather than by
-// recursion, so that no depth of nesting can exhaust the stack.
-void search(const fs::path& path, BatchList& list) {
+// recursion, so that no depth of nesting can exhaust the stack. The folders
+// below a root are real ones (links to folders are not followed), so their
+// keys are the root's with their own part added.
+void search(const fs::path& path, std::size_t place, FolderRoots& others, BatchList& list) {
     // The root with a separator at its end, as the paths of its entries have.
     const fs::path withSeparator = path / "x";
     const Text& text = withSeparator.native();
     const std::size_t rootLength = text.size() - 1;
     const std::uint32_t root = addRoot(list, text.substr(0, rootLength));
+    Text rootKey;
+    if (others.order.size() > 1) {
+        rootKey = folderKey(path);
+        if (rootKey.back() != fs::path::preferred_separator)
+            rootKey += fs::path::preferred_separator;
+    }
     std::vector<fs::path> folders{path};
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
@@ -71,6 +108,14 @@ void search(const fs::path& path, BatchList& list) {
             std::error_code ignored;
             const fs::file_status own = entry.symlink_status(ignored);
             if (fs::is_directory(own)) {
+                if (!rootKey.empty()) {
+                    const Text part = withOneSeparator(entry.path().native().substr(rootLength));
+                    const auto given = others.order.find(rootKey + foldedKey(part));
+                    if (given != others.order.end() && given->second < place)
+                        continue; // an earlier root holds it
+                    if (given != others.order.end())
+                        others.covered[given->second] = true;
+                }
                 folders.push_back(entry.path());
             } else if (fs::is_regular_file(own) ||
                        (fs::is_symlink(own) && fs::is_regular_file(entry.status(ignored)))) {
@@ -149,11 +194,24 @@ bool hasModelExtension(const fs::path& path) {
 
 BatchList findModels(const std::vector<std::string>& paths) {
     BatchList list;
-    for (const std::string& text : paths) {
-        const fs::path path = utf8Path(text);
+    FolderRoots roots;
+    std::vector<Text> keys(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        std::error_code error;
+        const fs::path path = utf8Path(paths[i]);
+        if (fs::is_directory(fs::status(path, error))) {
+            keys[i] = folderKey(path);
+            roots.order.try_emplace(keys[i], i);
+        }
+    }
+    roots.covered.assign(paths.size(), false);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const fs::path path = utf8Path(paths[i]);
         std::error_code error;
         if (fs::is_directory(fs::status(path, error))) {
-            search(path, list);
+            // Given before, or searched through already as part of an earlier root.
+            if (roots.order.at(keys[i]) == i && !roots.covered[i])
+                search(path, i, roots, list);
         } else {
             const Text& name = path.native();
             const std::size_t folderLength = name.size() - path.filename().native().size();

@@ -6,12 +6,14 @@
 #include <optional>
 #include <vector>
 
+#include "convert/copy_textures.h"
 #include "convert/outputs.h"
 #include "convert/read_twice.h"
 #include "convert/textures.h"
 #include "convert/write_files.h"
 #include "mod/reader.h"
 #include "platform/device_names.h"
+#include "platform/interrupt.h"
 #include "platform/utf8_path.h"
 
 namespace ulv {
@@ -27,10 +29,19 @@ bool isOutputOf(const std::filesystem::path& model, const std::string& outputPat
     return false;
 }
 
+// The distinct material names, in the order of their sections.
+std::vector<std::string> materialsOf(const Model& model) {
+    std::vector<std::string> names;
+    for (const Mesh& mesh : model.meshes)
+        for (const MeshSection& section : mesh.sections)
+            names.push_back(materialNameOf(section));
+    return names;
+}
+
 } // namespace
 
 Conversion convertModel(const std::string& inputPath, const std::string& outputPath,
-                        std::ostream* dump) {
+                        std::ostream* dump, const ConvertOptions& options) {
     Conversion result;
     Model model;
     std::optional<SkimmedModel> skimmed;
@@ -69,17 +80,32 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
         return result;
     }
 
+    // Made only now, so that a model that cannot be read says so instead.
+    const std::filesystem::path outputFolder = utf8Path(outputPath).parent_path();
+    if (options.makeFolder && !outputFolder.empty()) {
+        std::error_code error;
+        std::filesystem::create_directories(outputFolder, error);
+        if (error) {
+            result.failure = "Unable to write the output file";
+            return result;
+        }
+    }
+    // Textures are looked up beside the model first.
+    std::vector<std::string> folders{utf8Text(utf8Path(inputPath).parent_path())};
+    folders.insert(folders.end(), options.textureFolders.begin(), options.textureFolders.end());
+    std::vector<std::string>* missing = options.missingApart ? &result.missingTextures : nullptr;
+
     if (gltf) {
         GltfResult written = GltfResult::failed;
         try {
-            // Textures are looked up beside the model.
-            const std::string folder = utf8Text(utf8Path(inputPath).parent_path());
+            const Model& held = skimmed ? skimmed->model : model;
+            const TextureSet textures = loadTextures(held, folders, result.notes, missing);
             if (skimmed) {
-                const TextureSet textures = loadTextures(skimmed->model, folder, result.notes);
                 SkimmedSource source(*skimmed, input, start);
                 written = writeGltf(source, textures, outputPath, result.notes);
             } else {
-                written = writeGltf(model, outputPath, folder, result.notes);
+                HeldModel source(model);
+                written = writeGltf(source, textures, outputPath, result.notes);
             }
         } catch (const std::bad_alloc&) {
             written = GltfResult::failed;
@@ -87,19 +113,32 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
         // A failure stays one line.
         if (written != GltfResult::ok) {
             result.notes.clear();
+            result.missingTextures.clear();
             result.failure = messageFor(written);
+            result.interrupted = interrupted();
         }
         return result;
     }
 
+    const std::vector<std::string> materials =
+        options.copies ? materialsOf(model) : std::vector<std::string>();
     bool written = false;
     try {
         written = writeObj(std::move(model), outputPath);
     } catch (const std::bad_alloc&) {
         written = false;
     }
-    if (!written)
+    if (!written) {
         result.failure = "Unable to write the output file";
+        result.interrupted = interrupted();
+    } else if (options.copies) {
+        std::vector<std::string> lost;
+        options.copies->copy(materials, folders, outputFolder, result.notes,
+                             missing ? *missing : lost);
+        // Without a list apart, a texture found nowhere is a note as for glTF.
+        for (const std::string& name : lost)
+            result.notes.push_back("Texture " + name + " not copied: not found");
+    }
     return result;
 }
 
