@@ -47,7 +47,13 @@ static_assert(std::atomic<int>::is_always_lock_free && std::atomic<bool>::is_alw
 
 #ifdef _WIN32
 // The console handler is a thread of its own: nothing to block.
-struct BlockInterrupts {};
+class BlockInterrupts {
+  public:
+    BlockInterrupts() {}
+    ~BlockInterrupts() {}
+    BlockInterrupts(const BlockInterrupts&) = delete;
+    BlockInterrupts& operator=(const BlockInterrupts&) = delete;
+};
 #else
 // Keeps the handler off this thread while a slot changes hands.
 class BlockInterrupts {

@@ -7,13 +7,14 @@ cd "$(dirname "$0")/.."
 build=${1:-build/win}
 
 source scripts/need.sh
-need cmake make g++-mingw-w64-x86-64-posix wine64 wine googletest libcli11-dev libstb-dev
+need cmake make g++-mingw-w64-x86-64-posix wine64 wine googletest libcli11-dev libstb-dev \
+    libtinygltf-dev nlohmann-json3-dev
 
 jobs=$(nproc)
 
 echo "== Windows build"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON >/dev/null
+    -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TESTS=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 
 # Linked statically: the only DLLs they may name are those of Windows itself.

@@ -17,7 +17,6 @@
 #include <unistd.h>
 #endif
 
-#include "convert/textures.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
@@ -119,11 +118,8 @@ TEST_F(Batch, CommandLines) {
     const std::string hint = " (see ulvbatch --help)\n";
     const std::string jobs =
         "-j/--jobs takes a whole number of models to convert at once, from 1 to 4096";
-#ifdef _WIN32
-    const std::string notAFolder = "The directory name is invalid";
-#else
+    // The C library's words, also in the MinGW build.
     const std::string notAFolder = "Not a directory";
-#endif
     struct Case {
         std::vector<std::string> args;
         int status;
@@ -422,6 +418,13 @@ TEST_F(Batch, ProgressLineShowsTheEndOfTheName) {
 }
 #endif
 
+// What separates the folders of ULVTOOL_TEXTURES, as in PATH.
+#ifdef _WIN32
+constexpr char kListSeparator = ';';
+#else
+constexpr char kListSeparator = ':';
+#endif
+
 // Textures kept in folders of their own: -t folders after each model's own,
 // then those of ULVTOOL_TEXTURES.
 class BatchTextures : public Batch {
@@ -439,7 +442,7 @@ class BatchTextures : public Batch {
     static std::string list(std::initializer_list<const char*> folders) {
         std::string text;
         for (const char* folder : folders)
-            text += (text.empty() ? "" : std::string(1, folderListSeparator)) + folder;
+            text += (text.empty() ? "" : std::string(1, kListSeparator)) + folder;
         return text;
     }
 };

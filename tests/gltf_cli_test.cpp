@@ -21,6 +21,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// What separates the folders of ULVTOOL_TEXTURES, as in PATH.
+#ifdef _WIN32
+constexpr char kListSeparator = ';';
+#else
+constexpr char kListSeparator = ':';
+#endif
+
 const std::string kNoTextures = "Texture wood.BMP left out: not found\n"
                                 "Texture metal.BMP left out: not found\n"
                                 "Texture glass.BMP left out: not found\n";
@@ -234,7 +241,7 @@ TEST_F(GltfCli, TexturesFromTheFoldersOfUlvtoolTextures) {
     spit(dir / "ref" / "metal.BMP", metal);
     spit(dir / "ref2" / "WOOD.BMP", otherWood);
     spit(dir / "ref2" / "metal.BMP", metal);
-    const std::string sep(1, folderListSeparator);
+    const std::string sep(1, kListSeparator);
     const std::string list = sep + "a" + sep + sep + (dir / "b").string() + sep + "nowhere" + sep;
     RunOptions options;
     options.environment = {{"ULVTOOL_TEXTURES", list}};
