@@ -108,4 +108,51 @@ std::size_t keepTriangles(std::uint32_t* corners, std::size_t triangles, std::si
     return static_cast<std::size_t>(dst - corners) / 3;
 }
 
+bool windsAgainst(const float* a, const float* b, const float* c, const float* na, const float* nb,
+                  const float* nc) {
+    double u[3], v[3], sum[3];
+    for (int i = 0; i < 3; ++i) {
+        u[i] = double{b[i]} - double{a[i]};
+        v[i] = double{c[i]} - double{a[i]};
+        sum[i] = double{na[i]} + double{nb[i]} + double{nc[i]};
+    }
+    const double face[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                            u[0] * v[1] - u[1] * v[0]};
+    // Below zero only when both are finite and point apart; NaN compares false.
+    return face[0] * sum[0] + face[1] * sum[1] + face[2] * sum[2] < 0;
+}
+
+void findAgainst(const std::uint32_t* corners, std::size_t count, std::size_t vertices,
+                 const float* positions, const float* normals, std::uint32_t firstKept,
+                 TriangleRuns& runs) {
+    std::uint32_t kept = firstKept;
+    for (std::size_t t = 0; t < count; ++t, corners += 3) {
+        const std::uint32_t a = corners[0], b = corners[1], c = corners[2];
+        if (a >= vertices || b >= vertices || c >= vertices)
+            continue;
+        if (windsAgainst(positions + 3 * a, positions + 3 * b, positions + 3 * c, normals + 3 * a,
+                         normals + 3 * b, normals + 3 * c)) {
+            if (!runs.empty() && runs.back().second + 1 == kept)
+                runs.back().second = kept;
+            else
+                runs.emplace_back(kept, kept);
+        }
+        ++kept;
+    }
+}
+
+void reverseTriangles(std::uint32_t* corners, std::size_t count, std::uint32_t firstKept,
+                      const TriangleRuns& runs) {
+    const std::uint64_t end = std::uint64_t{firstKept} + count;
+    // The first run that ends at or after the first triangle here.
+    auto run = std::lower_bound(runs.begin(), runs.end(), firstKept,
+                                [](const auto& r, std::uint32_t k) { return r.second < k; });
+    for (; run != runs.end() && run->first < end; ++run) {
+        const std::uint64_t from = std::max<std::uint64_t>(run->first, firstKept);
+        const std::uint64_t to = std::min<std::uint64_t>(std::uint64_t{run->second} + 1, end);
+        for (std::uint64_t k = from; k < to; ++k)
+            std::swap(corners[3 * (k - firstKept) + 1], corners[3 * (k - firstKept) + 2]);
+    }
+}
+
 } // namespace ulv

@@ -5,6 +5,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "model/model.h"
 
@@ -28,5 +30,29 @@ std::uint64_t countKept(const std::uint32_t* corners, std::size_t triangles, std
 
 // Moves the kept triangles to the front, in order; returns how many there are.
 std::size_t keepTriangles(std::uint32_t* corners, std::size_t triangles, std::size_t vertices);
+
+// Triangles by their number among a section's kept ones: runs of first and
+// last, in order.
+using TriangleRuns = std::vector<std::pair<std::uint32_t, std::uint32_t>>;
+
+// Whether a triangle, as written (moved positions a, b, c and their unit
+// normals), winds against its normals: its face normal points against the
+// sum of its three vertex normals. Where that is undecided (a degenerate
+// triangle, normals that cancel, numbers not finite) it is not.
+bool windsAgainst(const float* a, const float* b, const float* c, const float* na, const float* nb,
+                  const float* nc);
+
+// The kept triangles among `count` (corners a, b, c each, in a section of
+// `vertices` vertices) that wind against their normals, numbered from
+// `firstKept`, added to `runs`. `positions` and `normals` are as written.
+void findAgainst(const std::uint32_t* corners, std::size_t count, std::size_t vertices,
+                 const float* positions, const float* normals, std::uint32_t firstKept,
+                 TriangleRuns& runs);
+
+// Reverses the triangles in `runs` among `count` kept ones numbered from
+// `firstKept`: (a, b, c) becomes (a, c, b), so that each winds as its
+// normals say.
+void reverseTriangles(std::uint32_t* corners, std::size_t count, std::uint32_t firstKept,
+                      const TriangleRuns& runs);
 
 } // namespace ulv

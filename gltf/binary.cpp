@@ -82,6 +82,7 @@ class ArrayWriter {
     }
 
     bool indices(const Primitive& p) {
+        const TriangleRuns& reversed = source_.facts()[p.sectionNumber].reversed;
         std::uint64_t kept = 0;
         for (std::size_t t = 0, n; t < p.allTriangles; t += n) {
             n = std::min<std::size_t>(piece, p.allTriangles - t);
@@ -89,6 +90,7 @@ class ArrayWriter {
             if (!source_.triangles(p.sectionNumber, t, n, corners))
                 return false;
             const std::size_t count = keepTriangles(corners, n, p.vertices);
+            reverseTriangles(corners, count, static_cast<std::uint32_t>(kept), reversed);
             kept += count;
             commit(out_, corners, 3 * count);
         }

@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "gltf/arrays.h"
 #include "model/model.h"
 #include "model/transform.h"
 
@@ -20,10 +21,20 @@ struct SectionFacts {
     std::uint64_t nonFinite = 0; // numbers in positions and texture coordinates
     std::uint64_t kept = 0;      // triangles whose corners all exist
     bool normalsOk = true;       // every normal has a direction
+    TriangleRuns reversed;       // kept triangles written reversed, to wind as their normals say
 };
 
-// The facts of every section of a model in memory, in file order; large
-// models are shared out over two threads.
+// The arrays a section is written from, kept for the next section.
+struct Scratch {
+    std::vector<float> positions, normals;
+};
+
+// The facts of one section's arrays.
+SectionFacts examineSection(const MeshSection& section, const Transform& transform,
+                            const NormalMatrix& normalMatrix, Scratch& scratch);
+
+// The facts of every section of a model in memory, in file order; the
+// sections of a large model are shared out over two threads.
 std::vector<SectionFacts> examineModel(const Model& model);
 
 // Examines a model's sections as they are read, the large ones on a second
@@ -59,6 +70,7 @@ class Examiner {
     Transform transform_;
     NormalMatrix matrix_{};
     SectionFacts job_;
+    Scratch scratch_, threadScratch_;
     std::size_t index_ = 0;
     bool pending_ = false, done_ = false, stopping_ = false;
 };

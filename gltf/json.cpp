@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "gltf/extras.h"
+
 namespace ulv {
 namespace {
 
@@ -167,6 +169,34 @@ ViewNumbers viewNumbersOf(const Layout& layout) {
 
 // glTF allows no empty arrays: what has no entries is left out.
 
+// The model's own fields, in `extras`: see gltf/extras.h.
+void putExtras(JsonWriter& j, std::string_view key, const std::string& value) {
+    j.key("extras").object().member(key, value).end();
+}
+
+// Each section of mesh `mesh` in file order, with what became of it.
+std::string sectionsOf(const Model& model, const Layout& layout, std::size_t mesh) {
+    std::size_t number = layout.firstSection[mesh];
+    std::size_t primitive = layout.firstPrimitive[mesh];
+    std::vector<SectionEntry> entries;
+    for (const MeshSection& section : model.meshes[mesh].sections) {
+        SectionEntry& entry = entries.emplace_back();
+        entry.fields.materialName = section.materialName;
+        entry.fields.opaqueWord1 = section.opaqueWord1;
+        entry.fields.faceCount = section.faceCount;
+        entry.fields.lodCount = section.lodCount;
+        entry.fields.opaqueWord2 = section.opaqueWord2;
+        entry.primitive = primitive < layout.firstPrimitive[mesh + 1] &&
+                          layout.primitives[primitive].sectionNumber == number;
+        if (entry.primitive) {
+            entry.reversed = *layout.primitives[primitive].reversed;
+            entry.triangles = layout.primitives[primitive++].triangles;
+        }
+        ++number;
+    }
+    return sectionExtras(entries);
+}
+
 void putScene(JsonWriter& j, const Model& model) {
     j.key("scenes").array().object();
     if (!model.meshes.empty()) {
@@ -175,6 +205,7 @@ void putScene(JsonWriter& j, const Model& model) {
             j.number(i);
         j.end();
     }
+    putExtras(j, headerKey, headerExtras(model));
     j.end().end();
 }
 
@@ -185,9 +216,14 @@ void putNodes(JsonWriter& j, const Model& model, const Layout& layout) {
     std::uint64_t meshIndex = 0;
     for (std::size_t i = 0; i < model.meshes.size(); ++i) {
         j.object().member("name", meshName(i));
-        if (layout.firstPrimitive[i] < layout.firstPrimitive[i + 1])
+        const bool hasMesh = layout.firstPrimitive[i] < layout.firstPrimitive[i + 1];
+        if (hasMesh)
             j.member("mesh", meshIndex++);
-        j.end();
+        j.key("extras").object().member(meshKey, meshExtras(model.meshes[i]));
+        // A node without a mesh keeps its sections itself.
+        if (!hasMesh && !model.meshes[i].sections.empty())
+            j.member(sectionsKey, sectionsOf(model, layout, i));
+        j.end().end();
     }
     j.end();
 }
@@ -214,7 +250,9 @@ void putMeshes(JsonWriter& j, const Model& model, const Layout& layout) {
                 j.member("material", static_cast<std::uint64_t>(p.material));
             j.end();
         }
-        j.end().end();
+        j.end();
+        putExtras(j, sectionsKey, sectionsOf(model, layout, i));
+        j.end();
     }
     j.end();
 }
@@ -232,7 +270,9 @@ void putMaterials(JsonWriter& j, const Layout& layout) {
                 .member("index", static_cast<std::uint64_t>(layout.textureOfMaterial[m]))
                 .end();
         // Not metallic and fully rough, so the texture shows as it is.
-        j.member("metallicFactor", 0).member("roughnessFactor", 1).end().end();
+        j.member("metallicFactor", 0).member("roughnessFactor", 1).end();
+        putExtras(j, nameKey, nameExtras(layout.materials[m]));
+        j.end();
     }
     j.end();
 }

@@ -24,6 +24,7 @@ Layout plan(const Model& model, const std::vector<SectionFacts>& facts, const Te
     std::size_t k = 0; // the section's number in the model
     for (std::size_t m = 0; m < model.meshes.size(); ++m) {
         layout.firstPrimitive.push_back(layout.primitives.size());
+        layout.firstSection.push_back(k);
         for (const MeshSection& section : model.meshes[m].sections) {
             const SectionFacts& f = facts[k];
             Primitive p;
@@ -43,6 +44,7 @@ Layout plan(const Model& model, const std::vector<SectionFacts>& facts, const Te
             std::copy_n(f.min, 3, p.min);
             std::copy_n(f.max, 3, p.max);
             p.hasNormals = f.normalsOk;
+            p.reversed = &f.reversed;
             // Viewers compute flat normals for a primitive without them, which
             // beats inventing a direction for the vertices that have none.
             withoutNormals += !p.hasNormals;

@@ -22,6 +22,7 @@ struct Primitive {
     std::uint32_t triangles = 0;    // kept
     std::uint32_t allTriangles = 0; // kept or not
     bool hasNormals = true;
+    const TriangleRuns* reversed = nullptr; // of its facts
     float min[3]{}, max[3]{};
     std::int64_t material = -1;
     std::uint64_t positionAt = 0, normalAt = 0, texCoordAt = 0, indexAt = 0; // in their views
@@ -36,6 +37,7 @@ struct View {
 struct Layout {
     std::vector<Primitive> primitives;
     std::vector<std::size_t> firstPrimitive; // per mesh, and one past the last
+    std::vector<std::size_t> firstSection;   // per mesh: its first section's number in the model
     std::vector<std::string> materials;      // names, in order of first use
     std::vector<std::int64_t> textureOfMaterial;
     std::vector<std::size_t> images; // indices into the TextureSet, in order of first use

@@ -135,7 +135,8 @@ MeshSection readSection(InputBuffer& input, std::ostream* dump, MeshSection& spa
     return section;
 }
 
-Model read(InputBuffer& input, std::ostream* dump, const SectionHook* onSection = nullptr) {
+Model read(InputBuffer& input, std::ostream* dump, const SectionHook* onSection = nullptr,
+           ModelPlaces* places = nullptr) {
     const auto header = readHeader<layout::fileHeaderSize>(input);
     Model model;
     MeshSection spare;
@@ -158,15 +159,23 @@ Model read(InputBuffer& input, std::ostream* dump, const SectionHook* onSection 
         const auto extension = readHeader<layout::versionExtensionSize>(input);
         readWords(extension.data(), model.versionExtension.data(), model.versionExtension.size());
     }
+    if (places)
+        places->headerEnd = input.position();
     for (std::uint32_t i = 0; i < model.numMeshes; ++i) {
         if (!findTag(input, MESH_TAG))
             throw TextError(kNoMesh);
+        const std::uint64_t meshAt = input.position() - layout::tagSize;
         Mesh& mesh = model.meshes.emplace_back(readMeshHeader(input, dump));
+        if (places)
+            places->meshes.push_back({meshAt, input.position(), {}});
         for (std::uint32_t j = 0; j < mesh.sectionCount; ++j) {
             if (!findTag(input, MGRP_TAG))
                 throw TextError(kNoSection);
+            const std::uint64_t sectionAt = input.position() - layout::tagSize;
             const std::uint64_t arraysAt = input.position() + layout::sectionHeaderSize;
             MeshSection& section = mesh.sections.emplace_back(readSection(input, dump, spare));
+            if (places)
+                places->meshes.back().sections.push_back({sectionAt, input.position()});
             if (onSection) {
                 (*onSection)(mesh, section, arraysAt);
                 swapArrays(section, spare); // spare's arrays are empty here
@@ -200,5 +209,10 @@ Model readModel(const std::uint8_t* data, std::size_t size, std::ostream* dump) 
 }
 
 Model readModel(InputBuffer& input, std::ostream* dump) { return read(input, dump); }
+
+Model readModel(const std::uint8_t* data, std::size_t size, ModelPlaces& places) {
+    InputBuffer input(data, size);
+    return read(input, nullptr, nullptr, &places);
+}
 
 } // namespace ulv

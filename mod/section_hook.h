@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <iosfwd>
+#include <vector>
 
 #include "mod/input.h"
 #include "model/model.h"
@@ -22,5 +23,22 @@ using SectionHook =
 Model readModel(std::istream& stream, std::ostream* dump, const SectionHook& onSection);
 
 Model readModel(InputBuffer& input, std::ostream* dump);
+
+// Where a model's blocks lie, in bytes from where reading began: each
+// block's tag, the end of its header, and for a section the end of its
+// arrays. What lies between blocks is what the reader skipped.
+struct SectionPlace {
+    std::uint64_t begin = 0, end = 0;
+};
+struct MeshPlace {
+    std::uint64_t begin = 0, headerEnd = 0;
+    std::vector<SectionPlace> sections;
+};
+struct ModelPlaces {
+    std::uint64_t headerEnd = 0; // with the version extension
+    std::vector<MeshPlace> meshes;
+};
+
+Model readModel(const std::uint8_t* data, std::size_t size, ModelPlaces& places);
 
 } // namespace ulv

@@ -10,7 +10,7 @@ cd "$(dirname "$0")/.."
 
 source scripts/need.sh
 need "${build_packages[@]}" libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev \
-    clang-format strace
+    clang-format strace blender
 
 jobs=$(nproc)
 
@@ -48,7 +48,7 @@ for test in $tsan_tests; do
     TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$test"
 done
 
-echo "== fuzz the reader and writers for 60 s, the texture decoder for 30 s, under ASan and UBSan"
+echo "== fuzz the reader and writers for 60 s, the texture decoder for 30 s, the glTF reader for 60 s, under ASan and UBSan"
 bash scripts/fuzz.sh 60 build/fuzz
 
 echo "== Windows build, tested under Wine"
