@@ -48,8 +48,11 @@ std::map<fs::path, std::uintmax_t> temporaries(const fs::path& dir) {
          it.increment(error)) {
         const std::string name = it->path().filename().string();
         if (name.size() > 4 && name[0] == '.' && name.compare(name.size() - 4, 4, ".tmp") == 0) {
-            std::error_code ignored;
-            found[it->path()] = fs::file_size(it->path(), ignored);
+            // One gone since it was listed is not there.
+            std::error_code gone;
+            const std::uintmax_t size = fs::file_size(it->path(), gone);
+            if (!gone)
+                found[it->path()] = size;
         }
     }
     return found;
