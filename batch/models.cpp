@@ -8,6 +8,8 @@
 #include <functional>
 #include <string_view>
 #include <system_error>
+#include <unordered_map>
+#include <type_traits>
 #include <utility>
 
 #include "platform/utf8_path.h"
@@ -52,14 +54,51 @@ BatchModel& add(BatchList& list, std::uint32_t root, const Text& part) {
     return model;
 }
 
+#ifdef _WIN32
+// Names on Windows are compared without regard to case.
+Text foldedKey(Text key) {
+    if (!key.empty())
+        ::CharLowerBuffW(key.data(), static_cast<DWORD>(key.size()));
+    return key;
+}
+#else
+Text foldedKey(Text key) { return key; }
+#endif
+
+// What tells folders apart whatever the spelling that reached them: the
+// path with links resolved.
+Text folderKey(const fs::path& folder) {
+    std::error_code error;
+    fs::path resolved = fs::canonical(folder, error);
+    if (error)
+        resolved = fs::absolute(folder, error).lexically_normal();
+    return foldedKey(withOneSeparator(resolved.native()));
+}
+
+// The folders given as PATHs, by key: roots that overlap share their models,
+// each model going to the first root given that holds it.
+struct FolderRoots {
+    std::unordered_map<Text, std::size_t> order; // by key, the place among the PATHs
+    std::vector<bool> covered;                   // searched as part of an earlier root
+};
+
 // Walks the tree with a list of folders still to list rather than by
-// recursion, so that no depth of nesting can exhaust the stack.
-void search(const fs::path& path, BatchList& list) {
+// recursion, so that no depth of nesting can exhaust the stack. The folders
+// below a root are real ones (links to folders are not followed), so their
+// keys are the root's with their own part added.
+void search(const fs::path& path, std::size_t place, FolderRoots& others, BatchList& list,
+            BatchInputs inputs) {
     // The root with a separator at its end, as the paths of its entries have.
     const fs::path withSeparator = path / "x";
     const Text& text = withSeparator.native();
     const std::size_t rootLength = text.size() - 1;
     const std::uint32_t root = addRoot(list, text.substr(0, rootLength));
+    Text rootKey;
+    if (others.order.size() > 1) {
+        rootKey = folderKey(path);
+        if (rootKey.back() != fs::path::preferred_separator)
+            rootKey += fs::path::preferred_separator;
+    }
     std::vector<fs::path> folders{path};
     while (!folders.empty()) {
         const fs::path folder = std::move(folders.back());
@@ -71,10 +110,18 @@ void search(const fs::path& path, BatchList& list) {
             std::error_code ignored;
             const fs::file_status own = entry.symlink_status(ignored);
             if (fs::is_directory(own)) {
+                if (!rootKey.empty()) {
+                    const Text part = withOneSeparator(entry.path().native().substr(rootLength));
+                    const auto given = others.order.find(rootKey + foldedKey(part));
+                    if (given != others.order.end() && given->second < place)
+                        continue; // an earlier root holds it
+                    if (given != others.order.end())
+                        others.covered[given->second] = true;
+                }
                 folders.push_back(entry.path());
             } else if (fs::is_regular_file(own) ||
                        (fs::is_symlink(own) && fs::is_regular_file(entry.status(ignored)))) {
-                if (hasModelExtension(entry.path()))
+                if (isBatchInput(entry.path(), inputs))
                     add(list, root, entry.path().native().substr(rootLength));
             }
         }
@@ -139,21 +186,41 @@ fs::path BatchList::pathOf(const BatchModel& model) const {
 
 std::string BatchList::nameOf(const BatchModel& model) const { return utf8Text(pathOf(model)); }
 
-bool hasModelExtension(const fs::path& path) {
-    const Text extension = path.extension().native();
-    if (extension.size() != 4 || extension[0] != '.')
-        return false;
-    const auto lower = [](fs::path::value_type c) { return c >= 'A' && c <= 'Z' ? c + 32 : c; };
-    return lower(extension[1]) == 'm' && lower(extension[2]) == 'o' && lower(extension[3]) == 'd';
+bool isBatchInput(const fs::path& path, BatchInputs inputs) {
+    const fs::path suffix = path.extension();
+    std::string extension;
+    for (const fs::path::value_type c : suffix.native()) {
+        using Unit = std::make_unsigned_t<fs::path::value_type>;
+        const auto unit = static_cast<std::uint32_t>(static_cast<Unit>(c));
+        extension += static_cast<char>(unit >= 'A' && unit <= 'Z' ? unit + 32
+                                       : unit > 0x7F              ? '?'
+                                                                  : unit);
+    }
+    if (inputs == BatchInputs::models)
+        return extension == ".mod";
+    return extension == ".glb" || extension == ".gltf";
 }
 
-BatchList findModels(const std::vector<std::string>& paths) {
+BatchList findModels(const std::vector<std::string>& paths, BatchInputs inputs) {
     BatchList list;
-    for (const std::string& text : paths) {
-        const fs::path path = utf8Path(text);
+    FolderRoots roots;
+    std::vector<Text> keys(paths.size());
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        std::error_code error;
+        const fs::path path = utf8Path(paths[i]);
+        if (fs::is_directory(fs::status(path, error))) {
+            keys[i] = folderKey(path);
+            roots.order.try_emplace(keys[i], i);
+        }
+    }
+    roots.covered.assign(paths.size(), false);
+    for (std::size_t i = 0; i < paths.size(); ++i) {
+        const fs::path path = utf8Path(paths[i]);
         std::error_code error;
         if (fs::is_directory(fs::status(path, error))) {
-            search(path, list);
+            // Given before, or searched through already as part of an earlier root.
+            if (roots.order.at(keys[i]) == i && !roots.covered[i])
+                search(path, i, roots, list, inputs);
         } else {
             const Text& name = path.native();
             const std::size_t folderLength = name.size() - path.filename().native().size();

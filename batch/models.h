@@ -46,8 +46,11 @@ struct BatchList {
     std::string nameOf(const BatchModel& model) const;
 };
 
-// Whether a found file is taken for a model: its extension is ".mod" in any case.
-bool hasModelExtension(const std::filesystem::path& path);
+// What a search through folders takes: model files (".mod"), or glTF files
+// (".glb" and ".gltf") to make model files of; in any case.
+enum class BatchInputs { models, gltf };
+
+bool isBatchInput(const std::filesystem::path& path, BatchInputs inputs);
 
 // Everything the paths hold (UTF-8; each must exist): a file is a model
 // whatever its name; a folder is searched through, also its sub-folders,
@@ -55,7 +58,8 @@ bool hasModelExtension(const std::filesystem::path& path);
 // not links to folders. Sorted by name; a model found more than once is
 // kept once, as given nearest (a file given directly before the same file
 // found in a folder).
-BatchList findModels(const std::vector<std::string>& paths);
+BatchList findModels(const std::vector<std::string>& paths,
+                     BatchInputs inputs = BatchInputs::models);
 
 // The output file for `extension` (such as ".obj"): beside the model, or
 // under `outputFolder`, mirroring the model's place under its PATH.

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 
@@ -45,6 +46,20 @@ std::string cut(const std::string& text, std::size_t columns) {
     return text.substr(0, end);
 }
 
+// The last `columns` characters of a UTF-8 text, "..." in front when cut.
+std::string tail(const std::string& text, std::size_t columns) {
+    const std::size_t have = columnsOf(text);
+    if (have <= columns)
+        return text;
+    const std::size_t dots = columns > 3 ? 3 : 0;
+    std::size_t start = 0;
+    for (std::size_t skip = have - (columns - dots); skip > 0; --skip)
+        do
+            ++start;
+        while (start < text.size() && (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80);
+    return std::string(dots, '.') + text.substr(start);
+}
+
 void writeOut(const std::string& text) {
     std::fwrite(text.data(), 1, text.size(), stderr);
     std::fflush(stderr);
@@ -72,24 +87,38 @@ bool stderrIsTerminal() {
 }
 
 std::string progressText(std::size_t done, std::size_t total, std::uintmax_t bytesDone,
-                         std::chrono::duration<double> elapsed, const std::string& current) {
+                         std::chrono::duration<double> elapsed, const std::string& current,
+                         std::size_t columns) {
     const double seconds = elapsed.count();
     const double rate = seconds > 0 ? static_cast<double>(bytesDone) / seconds : 0;
-    char head[96];
-    std::snprintf(head, sizeof head, "%zu/%zu done, %.1f MB/s, ", done, total, rate / 1e6);
-    std::string text = head;
-    if (done > 0 && seconds > 0)
-        text += clock(seconds / static_cast<double>(done) * static_cast<double>(total - done)) +
-                " left";
-    else
-        text += "?:?? left";
-    return text + ", " + current;
+    char text[96];
+    std::snprintf(text, sizeof text, "%zu/%zu done, ", done, total);
+    const std::string counts = text;
+    std::snprintf(text, sizeof text, "%.1f MB/s, ", rate / 1e6);
+    const std::string speed = text;
+    const std::string left =
+        (done > 0 && seconds > 0
+             ? clock(seconds / static_cast<double>(done) * static_cast<double>(total - done))
+             : std::string("?:??")) +
+        " left, ";
+    // Each head in turn while fewer than this many columns are left for the path.
+    const std::size_t pathColumns = std::min<std::size_t>(columnsOf(current), 20);
+    for (const std::string& head : {counts + speed + left, counts + left, counts}) {
+        const std::size_t used = columnsOf(head);
+        if (used + pathColumns <= columns || head == counts)
+            return head + tail(current, columns > used ? columns - used : 0);
+    }
+    return counts;
+}
+
+std::size_t ProgressLine::columns() {
+    // The last column stays free: a line that fills it wraps on some
+    // terminals, and "\r" then returns to the wrong line.
+    return terminalWidth() - 1;
 }
 
 void ProgressLine::show(const std::string& text) {
-    // The last column stays free: a line that fills it wraps on some
-    // terminals, and "\r" then returns to the wrong line.
-    const std::string line = cut(text, terminalWidth() - 1);
+    const std::string line = cut(text, columns());
     const std::size_t columns = columnsOf(line);
     // Spaces over what is left of a longer line before; no escape
     // sequences, which not every console understands.

@@ -6,8 +6,14 @@
 #include <vector>
 
 #include "cli/arguments.h"
+#include "cli/help.h"
 #include "convert/convert_model.h"
+#include "convert/textures.h"
 #include "model/model.h"
+#include "platform/environment.h"
+#include "platform/files.h"
+#include "platform/interrupt.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -34,6 +40,14 @@ int convert(const std::vector<std::string>& arguments) {
         ulv::printUsage();
         return 0;
     }
+    // Every argument is a path; these three only when nothing has that name.
+    if (const std::string& only = arguments[0];
+        arguments.size() == 1 && (only == "--help" || only == "-h" || only == "--version") &&
+        !ulv::existsAt(ulv::utf8Path(only))) {
+        std::cout << (only == "--version" ? ulv::toolVersion() + "\n" : ulv::toolHelp())
+                  << std::flush;
+        return 0;
+    }
     std::string inputPath;
     bool inputGiven = false;
     std::string outputPath = "default.obj";
@@ -52,8 +66,13 @@ int convert(const std::vector<std::string>& arguments) {
         return 1;
     }
 
+    ulv::ConvertOptions options;
+    options.textureFolders = ulv::splitFolderList(ulv::environmentText("ULVTOOL_TEXTURES"));
     const ulv::Conversion result =
-        ulv::convertModel(inputPath, outputPath, ulv::verbose ? &std::cout : nullptr);
+        ulv::convertModel(inputPath, outputPath, ulv::verbose ? &std::cout : nullptr, options);
+    // Cut short: nothing to say, as for a program that the signal ended.
+    if (result.interrupted)
+        return ulv::interruptedStatus;
     for (const std::string& note : result.notes)
         say(note.c_str());
     if (!result.failure.empty()) {
@@ -68,12 +87,16 @@ int convert(const std::vector<std::string>& arguments) {
 #ifdef _WIN32
 // The wide arguments: the narrow ones are in the ANSI code page, which cannot
 // hold every file name.
-int wmain(int argc, wchar_t** argv) { return convert(ulv::utf8Arguments(argc, argv)); }
+int wmain(int argc, wchar_t** argv) {
+    ulv::catchInterrupts(ulv::OnInterrupt::end);
+    return convert(ulv::utf8Arguments(argc, argv));
+}
 #else
 int main(int argc, char** argv) {
     // Past a file size limit a write must fail and be reported like a full
     // disk, not kill the tool and leave its temporary files behind.
     std::signal(SIGXFSZ, SIG_IGN);
+    ulv::catchInterrupts(ulv::OnInterrupt::end);
     return convert(ulv::utf8Arguments(argc, argv));
 }
 #endif

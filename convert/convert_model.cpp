@@ -6,6 +6,7 @@
 #include <optional>
 #include <vector>
 
+#include "convert/copy_textures.h"
 #include "convert/from_gltf.h"
 #include "convert/outputs.h"
 #include "convert/read_twice.h"
@@ -15,6 +16,7 @@
 #include "gltf/to_model.h"
 #include "mod/reader.h"
 #include "platform/device_names.h"
+#include "platform/interrupt.h"
 #include "platform/utf8_path.h"
 
 namespace ulv {
@@ -52,8 +54,24 @@ template <typename Write> void writing(Conversion& result, Write&& write) {
     }
 }
 
-void writeHeldAs(Model model, const std::string& outputPath, const std::string& textureFolder,
-                 std::ostream* dump, Conversion& result) {
+// The distinct material names, in the order of their sections.
+std::vector<std::string> materialsOf(const Model& model) {
+    std::vector<std::string> names;
+    for (const Mesh& mesh : model.meshes)
+        for (const MeshSection& section : mesh.sections)
+            names.push_back(materialNameOf(section));
+    return names;
+}
+
+// Where textures are looked up: beside the model first, then the folders
+// the options give.
+struct TextureLookup {
+    std::vector<std::string> folders;
+    std::vector<std::string>* missing = nullptr;
+};
+
+void writeHeldAs(Model model, const std::string& outputPath, const TextureLookup& lookup,
+                 const ConvertOptions& options, std::ostream* dump, Conversion& result) {
     switch (outputFormatFor(outputPath)) {
     case OutputFormat::mod: {
         const std::optional<TemplateFile> templ = templateAt(outputPath);
@@ -66,7 +84,10 @@ void writeHeldAs(Model model, const std::string& outputPath, const std::string& 
     }
     case OutputFormat::glb:
     case OutputFormat::gltf: {
-        const GltfResult written = writeGltf(model, outputPath, textureFolder, result.notes);
+        const TextureSet textures =
+            loadTextures(model, lookup.folders, result.notes, lookup.missing);
+        HeldModel source(model);
+        const GltfResult written = writeGltf(source, textures, outputPath, result.notes);
         if (written != GltfResult::ok)
             result.failure = messageFor(written);
         return;
@@ -74,16 +95,37 @@ void writeHeldAs(Model model, const std::string& outputPath, const std::string& 
     case OutputFormat::obj:
         break;
     }
-    if (!writeObj(std::move(model), outputPath))
+    const std::vector<std::string> materials =
+        options.copies ? materialsOf(model) : std::vector<std::string>();
+    if (!writeObj(std::move(model), outputPath)) {
         result.failure = kCannotWrite;
+    } else if (options.copies) {
+        std::vector<std::string> lost;
+        options.copies->copy(materials, lookup.folders, utf8Path(outputPath).parent_path(),
+                             result.notes, lookup.missing ? *lookup.missing : lost);
+        // Without a list apart, a texture found nowhere is a note as for glTF.
+        for (const std::string& name : lost)
+            result.notes.push_back("Texture " + name + " not copied: not found");
+    }
 }
 
-// A model in memory written to `outputPath` in its format. `textureFolder`:
-// where NAME.BMP is looked up for glTF.
-void writeHeld(Model model, const std::string& outputPath, const std::string& textureFolder,
-               std::ostream* dump, Conversion& result) {
-    writing(result,
-            [&] { writeHeldAs(std::move(model), outputPath, textureFolder, dump, result); });
+// A model in memory written to `outputPath` in its format.
+void writeHeld(Model model, const std::string& outputPath, const TextureLookup& lookup,
+               const ConvertOptions& options, std::ostream* dump, Conversion& result) {
+    writing(result, [&] {
+        writeHeldAs(std::move(model), outputPath, lookup, options, dump, result);
+    });
+}
+
+// Made only once the input is read, so that one that cannot be read says so
+// instead; false when it cannot be made.
+bool makeOutputFolder(const std::string& outputPath, const ConvertOptions& options) {
+    const fs::path folder = utf8Path(outputPath).parent_path();
+    if (!options.makeFolder || folder.empty())
+        return true;
+    std::error_code error;
+    fs::create_directories(folder, error);
+    return !error;
 }
 
 void writeFromGltf(GltfScene& scene, ModelFromGltf& made, const std::optional<TemplateFile>& templ,
@@ -91,7 +133,7 @@ void writeFromGltf(GltfScene& scene, ModelFromGltf& made, const std::optional<Te
 
 // glTF in: to a model file over the one there, or to any other format.
 void fromGltf(const std::string& inputPath, const std::string& outputPath, std::ostream* dump,
-              Conversion& result) {
+              const ConvertOptions& options, Conversion& result) {
     std::optional<GltfScene> scene;
     try {
         scene = readGltfFile(inputPath, result.notes);
@@ -101,6 +143,10 @@ void fromGltf(const std::string& inputPath, const std::string& outputPath, std::
     }
     if (!scene) {
         result.failure = kCannotOpen;
+        return;
+    }
+    if (!makeOutputFolder(outputPath, options)) {
+        result.failure = kCannotWrite;
         return;
     }
     const OutputFormat format = outputFormatFor(outputPath);
@@ -143,7 +189,7 @@ void writeFromGltf(GltfScene& scene, ModelFromGltf& made, const std::optional<Te
 } // namespace
 
 Conversion convertModel(const std::string& inputPath, const std::string& outputPath,
-                        std::ostream* dump) {
+                        std::ostream* dump, const ConvertOptions& options) {
     Conversion result;
     const fs::path path = utf8Path(inputPath);
     try {
@@ -151,7 +197,7 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
             if (!readable(path))
                 result.failure = kCannotOpen;
             else
-                fromGltf(inputPath, outputPath, dump, result);
+                fromGltf(inputPath, outputPath, dump, options, result);
         } else {
             Model model;
             std::optional<SkimmedModel> skimmed;
@@ -177,11 +223,19 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
                 model = readModel(input, dump);
                 input.close();
             }
-            // Textures are looked up beside the model.
-            const std::string folder = utf8Text(path.parent_path());
+            if (!makeOutputFolder(outputPath, options)) {
+                result.failure = kCannotWrite;
+                return result;
+            }
+            TextureLookup lookup;
+            lookup.folders.push_back(utf8Text(path.parent_path()));
+            lookup.folders.insert(lookup.folders.end(), options.textureFolders.begin(),
+                                  options.textureFolders.end());
+            lookup.missing = options.missingApart ? &result.missingTextures : nullptr;
             if (skimmed) {
                 writing(result, [&] {
-                    const TextureSet textures = loadTextures(skimmed->model, folder, result.notes);
+                    const TextureSet textures =
+                        loadTextures(skimmed->model, lookup.folders, result.notes, lookup.missing);
                     SkimmedSource source(*skimmed, input, start);
                     const GltfResult written =
                         writeGltf(source, textures, outputPath, result.notes);
@@ -189,7 +243,7 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
                         result.failure = messageFor(written);
                 });
             } else {
-                writeHeld(std::move(model), outputPath, folder, dump, result);
+                writeHeld(std::move(model), outputPath, lookup, options, dump, result);
             }
         }
     } catch (const TextError& e) {
@@ -198,8 +252,11 @@ Conversion convertModel(const std::string& inputPath, const std::string& outputP
         result.failure = "Not enough memory to read the model";
     }
     // A failure stays one line.
-    if (!result.failure.empty())
+    if (!result.failure.empty()) {
         result.notes.clear();
+        result.missingTextures.clear();
+        result.interrupted = interrupted();
+    }
     return result;
 }
 

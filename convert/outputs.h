@@ -10,6 +10,21 @@ namespace ulv {
 
 enum class OutputFormat { obj, glb, gltf, mod };
 
+// The formats as a command line names them, each also its output's extension
+// ("." and the name). One line per format.
+struct OutputFormatName {
+    const char* name;
+    OutputFormat format;
+    const char* about;
+};
+inline constexpr OutputFormatName outputFormats[] = {
+    {"obj", OutputFormat::obj, "Wavefront OBJ, with its .mtl library beside it"},
+    {"glb", OutputFormat::glb, "binary glTF 2.0, one file with the textures inside"},
+    {"gltf", OutputFormat::gltf, "glTF 2.0 as JSON, with its data in a .bin beside it"},
+    {"mod", OutputFormat::mod,
+     "a model file again; an existing one is the template, its unchanged parts kept"},
+};
+
 // The format an output path asks for: its extension .glb, .gltf or .mod, in
 // any case; OBJ for anything else.
 OutputFormat outputFormatFor(const std::string& outputPath);

@@ -10,6 +10,13 @@
 
 namespace ulv {
 
+// Whether a file or folder is there, through links.
+bool existsAt(const std::filesystem::path& path);
+
+// Makes `folder` and its parents as needed and checks that a file can be
+// created in it; empty when all is well, otherwise the system's reason.
+std::string makeWritableFolder(const std::filesystem::path& folder);
+
 // The names of a folder's entries in UTF-8; none when it cannot be listed.
 std::vector<std::string> namesIn(const std::filesystem::path& folder);
 

@@ -21,4 +21,9 @@ bool replaceFiles(const std::vector<std::string>& paths,
                   const std::function<bool(const std::vector<std::ostream*>&)>& write,
                   bool flushReplaced = true);
 
+// Writes a new file at `path` (UTF-8) through `write`, as replaceFiles does,
+// but never over anything that is there: false when something is, or
+// when writing failed.
+bool createFile(const std::string& path, const std::function<bool(std::ostream&)>& write);
+
 } // namespace ulv

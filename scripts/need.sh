@@ -17,3 +17,8 @@ need() {
     fi
     DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
 }
+
+# What the build itself needs: the compiler and CMake; stb_image (BMP to PNG)
+# and CLI11 (ulvbatch's options); tinygltf and nlohmann-json (the glTF
+# reader). All headers only.
+build_packages=(cmake make g++ libstb-dev libcli11-dev libtinygltf-dev nlohmann-json3-dev)

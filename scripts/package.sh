@@ -18,8 +18,7 @@ windows=${2:-build/win}
 out=${3:-build/packages}
 
 source scripts/need.sh
-need cmake g++ make dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine libcli11-dev \
-    libstb-dev libtinygltf-dev nlohmann-json3-dev
+need "${build_packages[@]}" dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine
 
 jobs=$(nproc)
 [ -f "$linux/CMakeCache.txt" ] || cmake -S . -B "$linux" -DULVTOOL_TESTS=OFF >/dev/null

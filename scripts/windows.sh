@@ -14,7 +14,7 @@ jobs=$(nproc)
 
 echo "== Windows build"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
-    -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON >/dev/null
+    -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TESTS=ON >/dev/null
 cmake --build "$build" -j "$jobs"
 
 # Linked statically: the only DLLs they may name are those of Windows itself.

@@ -112,6 +112,48 @@ TEST_F(Cli, Arguments) {
     }
 }
 
+TEST_F(Cli, HelpAndVersion) {
+    // Only as the one argument, and only when no file has that name: every
+    // argument is otherwise a path.
+    const Outcome help = run(dir, {"--help"});
+    EXPECT_EQ(help.status, 0);
+    for (const char* part : {"ulvtool [-v] MODEL [OUTPUT]", ".obj", ".mtl", "default.obj", ".glb",
+                             ".gltf", ".bin", "-v ", "ULVTOOL_TEXTURES", "Exit status"})
+        EXPECT_NE(help.out.find(part), std::string::npos) << part;
+    const struct Case {
+        std::vector<std::string> args;
+        std::string present; // a file of that name, holding the sample
+        std::string out;     // "help" for the help text
+        int status;
+        std::vector<std::string> written; // besides model.mod and `present`
+    } cases[] = {
+        {{"--help"}, "", "help", 0, {}},
+        {{"-h"}, "", "help", 0, {}},
+        {{"--version"}, "", "ulvtool 0.1\n", 0, {}},
+        {{"--help"}, "--help", "", 0, {"default.mtl", "default.obj"}},
+        {{"--version"}, "--version", "", 0, {"default.mtl", "default.obj"}},
+        {{"--help", "x.obj"}, "", "Unable to open the requested file\n", 1, {}},
+        {{"-v", "--version"}, "", "Unable to open the requested file\n", 1, {}},
+        {{"model.mod", "--help"}, "", "", 0, {"--help", "--help.mtl"}},
+    };
+    for (const Case& c : cases) {
+        fs::remove_all(dir);
+        fs::create_directories(dir);
+        spit(dir / "model.mod", sample);
+        if (!c.present.empty())
+            spit(dir / c.present, sample);
+        const Outcome result = run(dir, c.args);
+        const std::string what = c.args[0] + " " + c.present;
+        EXPECT_EQ(result.out, c.out == "help" ? help.out : withLineEnds(c.out)) << what;
+        EXPECT_EQ(result.status, c.status) << what;
+        std::vector<std::string> names;
+        for (const auto& [name, bytes] : filesIn(dir))
+            if (name != "model.mod" && name != c.present)
+                names.push_back(name);
+        EXPECT_EQ(names, c.written) << what;
+    }
+}
+
 TEST_F(Cli, WritesTheModel) {
     const Outcome result = run(dir, {"model.mod"});
     EXPECT_EQ(result.status, 0);

@@ -23,6 +23,13 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// What separates the folders of ULVTOOL_TEXTURES, as in PATH.
+#ifdef _WIN32
+constexpr char kListSeparator = ';';
+#else
+constexpr char kListSeparator = ':';
+#endif
+
 const std::string kNoTextures = "Texture wood.BMP left out: not found\n"
                                 "Texture metal.BMP left out: not found\n"
                                 "Texture glass.BMP left out: not found\n";
@@ -221,6 +228,38 @@ TEST(Sample, BundledTexturesAreTheGeneratorsOutput) {
         EXPECT_EQ(slurp(fs::path(ULVTOOL_SOURCE_DIR) / "examples" / name),
                   std::string(bytes.begin(), bytes.end()))
             << name;
+}
+
+TEST_F(GltfCli, TexturesFromTheFoldersOfUlvtoolTextures) {
+    // The model's folder first, then the folders of ULVTOOL_TEXTURES in
+    // order, each name matched in any case; empty entries are skipped.
+    reset(false);
+    const Bytes wood = makeBmp(3, 2, quadrants(3, 2, {1, 2, 3}));
+    const Bytes otherWood = makeBmp(5, 2, quadrants(5, 2, {4, 5, 6}));
+    const Bytes metal = makeBmp(7, 2, quadrants(7, 2, {7, 8, 9}));
+    for (const char* folder : {"a", "b", "ref", "ref2"})
+        fs::create_directories(dir / folder);
+    spit(dir / "a" / "wood.bmp", wood);
+    spit(dir / "b" / "WOOD.BMP", otherWood);
+    spit(dir / "b" / "Metal.Bmp", metal);
+    spit(dir / "ref" / "WOOD.BMP", wood);
+    spit(dir / "ref" / "metal.BMP", metal);
+    spit(dir / "ref2" / "WOOD.BMP", otherWood);
+    spit(dir / "ref2" / "metal.BMP", metal);
+    const std::string sep(1, kListSeparator);
+    const std::string list = sep + "a" + sep + sep + (dir / "b").string() + sep + "nowhere" + sep;
+    RunOptions options;
+    options.environment = {{"ULVTOOL_TEXTURES", list}};
+    static const fs::path tool = fs::absolute(ULVTOOL_PATH);
+    Outcome result = runProgram(tool, dir, {"model.mod", "out.glb"}, options);
+    EXPECT_EQ(result.out, withLineEnds("Texture glass.BMP left out: not found\n"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(slurp(dir / "out.glb"), expectedGlb(dir / "ref"));
+    // A texture beside the model comes first.
+    spit(dir / "wood.BMP", otherWood);
+    result = runProgram(tool, dir, {"model.mod", "out.glb"}, options);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(slurp(dir / "out.glb"), expectedGlb(dir / "ref2"));
 }
 
 } // namespace

@@ -16,13 +16,17 @@ struct Outcome {
     std::string out; // standard output
     int status = -1; // exit status, -1 when it did not exit normally
     std::string err; // standard error, when asked for
+    int signal = 0;  // the signal that ended it (not on Windows)
 };
 
 // How runProgram() starts a program.
 struct RunOptions {
     bool captureErr = false; // otherwise standard error is the test's own
+    // Environment variables set (UTF-8) on top of the test's own.
+    std::vector<std::pair<std::string, std::string>> environment;
 #ifndef _WIN32
     bool errToTerminal = false;      // standard error is a pseudo-terminal, read into `err`
+    unsigned short columns = 0;      // the pseudo-terminal's width, when not 0
     int uid = -1;                    // run as this user and group (the test must be root)
     std::uint64_t fileSizeLimit = 0; // RLIMIT_FSIZE in bytes, when not 0
 #endif
@@ -31,6 +35,30 @@ struct RunOptions {
 // Runs `program` in `dir`; the arguments are UTF-8 text.
 Outcome runProgram(const std::filesystem::path& program, const std::filesystem::path& dir,
                    const std::vector<std::string>& args, const RunOptions& options);
+
+// A program left running, to be interrupted: started as runProgram() starts
+// it (standard error captured), with a console of its own on Windows so that
+// Ctrl-C can be sent to it alone.
+class Running {
+  public:
+    Running(const std::filesystem::path& program, const std::filesystem::path& dir,
+            const std::vector<std::string>& args);
+    ~Running();
+    Running(const Running&) = delete;
+    Running& operator=(const Running&) = delete;
+
+    // Stops and resumes all its threads, where the system can.
+    bool pause();
+    void resume();
+    // Linux: sends `signal`; Windows: Ctrl-C (`signal` is not used there).
+    void interrupt(int signal);
+    // Waits for it to end.
+    Outcome finish();
+
+  private:
+    struct State;
+    State* state_;
+};
 
 // Runs the built tool in `dir`; the arguments are UTF-8 text.
 Outcome run(const std::filesystem::path& dir, const std::vector<std::string>& args);
