@@ -180,6 +180,13 @@ std::vector<MeshSection> sectionsOf(const Primitive& p, const std::vector<std::s
         chosen.empty() && (p.vertices() <= maxVertices ||
                            (ours && std::all_of(p.indices.begin(), p.indices.end(),
                                                 [](std::uint32_t c) { return c < maxVertices; })));
+    // A changed section passes itself as `fields`, holding its kept
+    // triangles: each new section starts from its header alone.
+    MeshSection header = fields;
+    header.positions.clear();
+    header.normals.clear();
+    header.texCoords.clear();
+    header.indices.clear();
     std::vector<MeshSection> out;
     std::unordered_map<std::uint32_t, std::uint32_t> numberOf;
     const auto addVertex = [&](MeshSection& s, std::uint32_t v) {
@@ -192,7 +199,7 @@ std::vector<MeshSection> sectionsOf(const Primitive& p, const std::vector<std::s
                            p.texCoords.begin() + 2 * v + 2);
     };
     if (oneSection) {
-        MeshSection& s = out.emplace_back(fields);
+        MeshSection& s = out.emplace_back(header);
         for (std::uint32_t v = 0; v < p.vertices(); ++v)
             addVertex(s, v);
         for (const std::size_t t : triangles)
@@ -206,7 +213,7 @@ std::vector<MeshSection> sectionsOf(const Primitive& p, const std::vector<std::s
             for (int k = 0; k < 3; ++k)
                 fresh += !numberOf.count(c[k]);
             if (out.empty() || out.back().positions.size() / 3 + fresh > maxVertices) {
-                out.emplace_back(fields);
+                out.emplace_back(header);
                 numberOf.clear();
             }
             MeshSection& s = out.back();
