@@ -206,6 +206,13 @@ std::vector<MeshSection> sectionsOf(Primitive& p, const std::vector<std::size_t>
         chosen.empty() && (p.vertices() <= maxVertices ||
                            (ours && std::all_of(p.indices.begin(), p.indices.end(),
                                                 [](std::uint32_t c) { return c < maxVertices; })));
+    // A changed section passes itself as `fields`, holding its kept
+    // triangles: each new section starts from its header alone.
+    MeshSection header = fields;
+    header.positions.clear();
+    header.normals.clear();
+    header.texCoords.clear();
+    header.indices.clear();
     std::vector<MeshSection> out;
     std::unordered_map<std::uint32_t, std::uint32_t> numberOf;
     const auto addVertex = [&](MeshSection& s, std::uint32_t v) {
@@ -219,7 +226,7 @@ std::vector<MeshSection> sectionsOf(Primitive& p, const std::vector<std::size_t>
     };
     if (oneSection) {
         // In place: each vertex is read before its stored value is written.
-        MeshSection& s = out.emplace_back(fields);
+        MeshSection& s = out.emplace_back(header);
         frame.storeAll(p.positions.data(), p.normals.data(), p.vertices(), p.positions.data(),
                        p.normals.data());
         s.positions = std::move(p.positions);
@@ -237,7 +244,7 @@ std::vector<MeshSection> sectionsOf(Primitive& p, const std::vector<std::size_t>
             for (int k = 0; k < 3; ++k)
                 fresh += !numberOf.count(c[k]);
             if (out.empty() || out.back().positions.size() / 3 + fresh > maxVertices) {
-                out.emplace_back(fields);
+                out.emplace_back(header);
                 numberOf.clear();
             }
             MeshSection& s = out.back();

@@ -95,12 +95,12 @@ void setCounts(MeshSection& s, bool faceCountFollows);
 // (a, b, c) as (a, c, b).
 inline void reverseCorners(std::uint32_t* corners) { std::swap(corners[1], corners[2]); }
 
-// Sections of `fields` made of the triangles `chosen` of a primitive (all
-// when empty), their vertices stored through `frame`. `ours`: a primitive
-// of our own, which keeps every vertex in order, even those no triangle
-// uses, as long as its numbers fit. Otherwise more vertices than 16 bits
-// number are shared out over several sections. The primitive may give up
-// its texture coordinates and triangles.
+// Sections of `fields` (its header only, not its arrays) made of the
+// triangles `chosen` of a primitive (all when empty), their vertices stored
+// through `frame`. `ours`: a primitive of our own, which keeps every vertex
+// in order, even those no triangle uses, as long as its numbers fit.
+// Otherwise more vertices than 16 bits number are shared out over several
+// sections. The primitive may give up its texture coordinates and triangles.
 std::vector<MeshSection> sectionsOf(Primitive& p, const std::vector<std::size_t>& chosen, bool ours,
                                     const MeshSection& fields, Frame& frame, bool faceCountFollows);
 

@@ -395,11 +395,6 @@ void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>&
         for (const auto& [p, t] : newOf[k])
             byPrimitive[p].push_back(t);
         std::vector<std::pair<std::size_t, std::vector<std::size_t>>> overflow;
-        MeshSection fields = changed;
-        fields.positions.clear();
-        fields.normals.clear();
-        fields.texCoords.clear();
-        fields.indices.clear();
         for (std::size_t p = 0; p < primitives.size(); ++p) {
             if (byPrimitive[p].empty())
                 continue;
@@ -408,7 +403,7 @@ void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>&
                 for (std::size_t t = 0; t < turned.triangles(); ++t)
                     reverseCorners(turned.indices.data() + 3 * t);
             std::vector<MeshSection> made =
-                sectionsOf(turned, byPrimitive[p], false, fields, frame, false);
+                sectionsOf(turned, byPrimitive[p], false, changed, frame, false);
             if (made.size() == 1 &&
                 changed.positions.size() / 3 + made[0].positions.size() / 3 <= maxVertices) {
                 const auto base = static_cast<std::uint32_t>(changed.positions.size() / 3);

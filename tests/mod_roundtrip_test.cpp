@@ -2,7 +2,8 @@
 // takes, the glTF of the model file made from its glTF is the same glTF
 // (a fixed point), and the glTF written over the model as a template gives
 // the model back byte for byte. Run over the fuzzing corpus, the hostile
-// models and the sample.
+// models and the sample. And a section changed over its template holds each
+// of its triangles once.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -246,6 +247,39 @@ TEST(ModRoundTrip, ChangedSectionKeepsTheTemplatesVertices) {
               std::vector<float>(before.positions.begin() + 1, before.positions.begin() + 12));
     EXPECT_EQ((std::vector<std::uint32_t>(after.indices.begin() + 18, after.indices.end())),
               (std::vector<std::uint32_t>{12, 13, 14, 12, 14, 15}));
+}
+
+// A section with one triangle moved keeps its other triangle once, from the
+// template, and takes the moved one as new.
+TEST(ModRoundTrip, ChangedSectionHoldsEachTriangleOnce) {
+    const Model model = makeModel(
+        {makeMesh(identityTransform,
+                  {makeSection("wood", {0, 0, 0, 1, 0, 0, 0, 1, 0, 5, 0, 0, 6, 0, 0, 5, 1, 0},
+                               {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1},
+                               {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1}, {0, 1, 2, 3, 4, 5})})});
+    std::optional<TemplateFile> templ = readTemplate(encodeModel(model));
+    ASSERT_TRUE(templ);
+    GltfScene scene = sceneOf(glbOf(model));
+    ASSERT_EQ(scene.nodes.size(), 1u);
+    ASSERT_EQ(scene.nodes[0].primitives.size(), 1u);
+    GltfPrimitive& p = scene.nodes[0].primitives[0];
+    // The second triangle's first corner, wherever the writer put it.
+    for (std::size_t v = 0; v < p.positions.size() / 3; ++v)
+        if (p.positions[3 * v] == 5 && p.positions[3 * v + 1] == 0)
+            p.positions[3 * v + 2] = 0.5f;
+    Notes notes;
+    const ModelFromGltf made = modelOf(scene, &templ->model, notes);
+    EXPECT_EQ(made.reuse.changed, 1u);
+    ASSERT_EQ(made.model.meshes.size(), 1u);
+    ASSERT_EQ(made.model.meshes[0].sections.size(), 1u);
+    const MeshSection& s = made.model.meshes[0].sections[0];
+    EXPECT_EQ(s.triangleCount, 2u);
+    EXPECT_EQ(s.indices.size(), 6u);
+    // The kept triangle's vertices first, as the template had them.
+    ASSERT_EQ(s.positions.size(), 18u);
+    EXPECT_EQ(std::vector<float>(s.positions.begin(), s.positions.begin() + 9),
+              (std::vector<float>{0, 0, 0, 1, 0, 0, 0, 1, 0}));
+    EXPECT_EQ(s.positions[11], 0.5f);
 }
 
 } // namespace
