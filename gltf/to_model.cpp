@@ -10,6 +10,7 @@
 #include "gltf/extras.h"
 #include "gltf/match.h"
 #include "gltf/stored.h"
+#include "gltf/template_match.h"
 #include "model/transform.h"
 
 namespace ulv {
@@ -80,67 +81,6 @@ std::vector<std::string> materialNames(const GltfScene& scene, Notes& notes) {
     return names;
 }
 
-// ---- What a template's section looks like in glTF
-
-struct TemplateForm {
-    Form form;
-    std::vector<std::uint32_t> original; // per kept triangle: its number in the section
-    std::vector<bool> reversed;          // per kept triangle: written reversed
-};
-
-TemplateForm formOf(const MeshSection& s, const Transform& transform) {
-    TemplateForm f;
-    f.form.name = materialNameOf(s);
-    const std::size_t vertices = vertexLimit(s), triangles = faceLimit(s);
-    f.form.positions.assign(s.positions.begin(),
-                            s.positions.begin() + static_cast<std::ptrdiff_t>(3 * vertices));
-    float lo[3], hi[3];
-    movePositions(transform, f.form.positions.data(), vertices, lo, hi);
-    f.form.normals.assign(s.normals.begin(),
-                          s.normals.begin() + static_cast<std::ptrdiff_t>(3 * vertices));
-    const bool hasNormals = moveNormals(normalMatrixOf(transform), f.form.normals.data(), vertices);
-    f.form.texCoords.assign(s.texCoords.begin(),
-                            s.texCoords.begin() + static_cast<std::ptrdiff_t>(2 * vertices));
-    zeroNonFinite(f.form.texCoords.data(), f.form.texCoords.size());
-    for (std::uint32_t t = 0; t < triangles; ++t) {
-        const std::uint32_t* c = s.indices.data() + 3 * t;
-        if (c[0] >= vertices || c[1] >= vertices || c[2] >= vertices)
-            continue;
-        std::uint32_t corners[3] = {c[0], c[1], c[2]};
-        const bool against =
-            hasNormals &&
-            windsAgainst(f.form.positions.data() + 3 * c[0], f.form.positions.data() + 3 * c[1],
-                         f.form.positions.data() + 3 * c[2], f.form.normals.data() + 3 * c[0],
-                         f.form.normals.data() + 3 * c[1], f.form.normals.data() + 3 * c[2]);
-        if (against)
-            reverseCorners(corners);
-        f.form.indices.insert(f.form.indices.end(), corners, corners + 3);
-        f.original.push_back(t);
-        f.reversed.push_back(against);
-    }
-    // Without normals, a 3D program makes its own: they cannot be compared.
-    if (!hasNormals)
-        f.form.normals.clear();
-    return f;
-}
-
-// A primitive in model space, for matching.
-Form formOf(const Primitive& p, const World& world) {
-    Form f;
-    f.name = p.name;
-    f.positions.resize(p.positions.size());
-    for (std::size_t v = 0; v < p.vertices(); ++v)
-        world.position(p.positions.data() + 3 * v, f.positions.data() + 3 * v);
-    if (p.hadNormals) {
-        f.normals.resize(p.normals.size());
-        for (std::size_t v = 0; v < p.vertices(); ++v)
-            world.normal(p.normals.data() + 3 * v, f.normals.data() + 3 * v);
-    }
-    f.texCoords = p.texCoords;
-    f.indices = p.indices;
-    return f;
-}
-
 // Which way the game winds its triangles, going by the sections seen: when
 // most were written reversed, new triangles are reversed too.
 struct Winding {
@@ -167,6 +107,16 @@ void restoreOrder(Primitive& p, const SectionEntry& entry) {
 
 class Assembly {
   public:
+    // A node's parts as they go into a mesh.
+    struct Node {
+        World world;
+        std::vector<Primitive> primitives;
+        std::vector<SectionEntry> entries;
+        std::vector<std::int64_t> entryOf; // per primitive: its entry, or -1
+        std::vector<StoredValue> stored;
+        std::optional<Mesh> fields; // the transform and words its extras carry
+    };
+
     Assembly(GltfScene& scene, const Model* templ, Notes& notes)
         : scene_(scene), templ_(templ), notes_(notes), names_(materialNames(scene, notes)) {}
 
@@ -178,11 +128,13 @@ class Assembly {
                      const std::vector<SectionEntry>& entries,
                      const std::vector<std::int64_t>& entryOf, Frame& frame,
                      const std::vector<StoredValue>& stored);
-    void overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>& primitives,
-                      const World& world, Frame& frame, std::vector<Reuse::Place>& places,
-                      const std::vector<SectionEntry>& entries,
-                      const std::vector<std::int64_t>& entryOf,
-                      const std::vector<StoredValue>& stored);
+    void overTemplate(Mesh& mesh, const Mesh& old, const std::vector<TemplateForm>& forms,
+                      Node& node, const std::vector<std::vector<Found>>& found, Frame& frame,
+                      std::vector<Reuse::Place>& places);
+    // `place`: the template mesh it takes the place of, or Reuse::none.
+    void emit(Node& node, std::int64_t place, const std::vector<TemplateForm>* forms,
+              const std::vector<std::vector<Found>>* found);
+    Node partsOf(GltfMeshNode& node, std::vector<SectionEntry> entries);
     void addOurs(Mesh& mesh, Primitive& p, const SectionEntry& entry, std::uint32_t number,
                  Frame& frame, const std::vector<StoredValue>& stored,
                  std::vector<Reuse::Place>* places);
@@ -285,39 +237,26 @@ void Assembly::fromEntries(Mesh& mesh, std::vector<Primitive>& primitives,
             addNew(mesh, primitives[k], {}, frame, nullptr, winding_.reverseNew());
 }
 
-void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>& primitives,
-                            const World& world, Frame& frame, std::vector<Reuse::Place>& places,
-                            const std::vector<SectionEntry>& entries,
-                            const std::vector<std::int64_t>& entryOf,
-                            const std::vector<StoredValue>& stored) {
-    std::vector<TemplateForm> forms;
-    std::vector<Form> existing, incoming;
-    for (const MeshSection& s : old.sections) {
-        forms.push_back(formOf(s, old.transform));
-        existing.push_back(forms.back().form);
-    }
-    for (const Primitive& p : primitives)
-        incoming.push_back(formOf(p, world));
-    const std::vector<std::int64_t> matched = matchTriangles(existing, incoming);
-
-    // Existing triangles by number: their section and kept number.
-    std::vector<std::pair<std::size_t, std::size_t>> whose;
-    for (std::size_t k = 0; k < forms.size(); ++k)
-        for (std::size_t t = 0; t < forms[k].original.size(); ++t)
-            whose.emplace_back(k, t);
+void Assembly::overTemplate(Mesh& mesh, const Mesh& old, const std::vector<TemplateForm>& forms,
+                            Node& node, const std::vector<std::vector<Found>>& found, Frame& frame,
+                            std::vector<Reuse::Place>& places) {
+    std::vector<Primitive>& primitives = node.primitives;
+    const std::vector<SectionEntry>& entries = node.entries;
+    const std::vector<std::int64_t>& entryOf = node.entryOf;
+    const std::vector<StoredValue>& stored = node.stored;
     std::vector<std::vector<std::size_t>> keptOf(forms.size()); // matched kept numbers
     std::vector<std::vector<std::pair<std::size_t, std::size_t>>> newOf(forms.size());
     std::vector<std::vector<std::size_t>> addedOf(primitives.size());
-    std::size_t at = 0;
     for (std::size_t p = 0; p < primitives.size(); ++p) {
         std::vector<std::size_t> count(forms.size(), 0), unmatched;
-        for (std::size_t t = 0; t < primitives[p].triangles(); ++t, ++at) {
-            if (matched[at] < 0) {
+        for (std::size_t t = 0; t < primitives[p].triangles(); ++t) {
+            const Found& f = found[p][t];
+            if (f.section < 0) {
                 unmatched.push_back(t);
                 continue;
             }
-            const auto [k, kept] = whose[static_cast<std::size_t>(matched[at])];
-            keptOf[k].push_back(kept);
+            const auto k = static_cast<std::size_t>(f.section);
+            keptOf[k].push_back(f.kept);
             ++count[k];
         }
         if (unmatched.empty())
@@ -439,6 +378,83 @@ void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>&
     }
 }
 
+Assembly::Node Assembly::partsOf(GltfMeshNode& source, std::vector<SectionEntry> entries) {
+    Node node{World(source.world), primitivesOf(source), std::move(entries), {}, {}, {}};
+    std::vector<Primitive>& primitives = node.primitives;
+    // Which of our sections each primitive was: in order when they all are
+    // there, else the first of its name not yet taken.
+    node.entryOf.assign(primitives.size(), -1);
+    std::vector<std::size_t> withPrimitive;
+    for (std::size_t j = 0; j < node.entries.size(); ++j)
+        if (node.entries[j].primitive)
+            withPrimitive.push_back(j);
+    bool inOrder = withPrimitive.size() == primitives.size();
+    for (std::size_t k = 0; k < primitives.size() && inOrder; ++k)
+        inOrder = materialNameOf(node.entries[withPrimitive[k]].fields) == primitives[k].name;
+    std::vector<bool> taken(node.entries.size(), false);
+    for (std::size_t k = 0; k < primitives.size(); ++k) {
+        for (const std::size_t j : withPrimitive) {
+            if (inOrder
+                    ? j == withPrimitive[k]
+                    : !taken[j] && materialNameOf(node.entries[j].fields) == primitives[k].name) {
+                node.entryOf[k] = static_cast<std::int64_t>(j);
+                taken[j] = true;
+                break;
+            }
+        }
+    }
+    for (std::size_t k = 0; k < primitives.size(); ++k) {
+        Primitive& p = primitives[k];
+        if (p.hadNormals)
+            continue;
+        // One of ours that had none keeps none; any other gets flat ones.
+        if (node.entryOf[k] >= 0)
+            p.normals.assign(3 * p.vertices(), 0.0f);
+        else
+            makeFlat(p);
+    }
+    for (const Primitive& p : primitives)
+        if (!p.name.empty())
+            out_.imageOfName.emplace(p.name, p.image);
+    const std::string* storedText = extraOf(source.meshExtras, storedKey);
+    if (!storedText)
+        storedText = extraOf(source.nodeExtras, storedKey);
+    if (storedText)
+        if (auto values = readStoredExtras(*storedText))
+            node.stored = std::move(*values);
+    if (const std::string* extras = extraOf(source.nodeExtras, meshKey)) {
+        Mesh fields;
+        if (readMeshExtras(*extras, fields))
+            node.fields = fields;
+    }
+    return node;
+}
+
+void Assembly::emit(Node& node, std::int64_t place, const std::vector<TemplateForm>* forms,
+                    const std::vector<std::vector<Found>>* found) {
+    Mesh& mesh = out_.model.meshes.emplace_back();
+    mesh.tag = MESH_TAG;
+    const Mesh* old = place >= 0 ? &templ_->meshes[static_cast<std::size_t>(place)] : nullptr;
+    const Mesh* fields = old ? old : node.fields ? &*node.fields : nullptr;
+    if (fields) {
+        mesh.transform = fields->transform;
+        mesh.opaqueWords = fields->opaqueWords;
+    } else {
+        mesh.transform = node.world.asTransform();
+    }
+    Frame frame(node.world, mesh.transform, !fields);
+    out_.reuse.meshes.push_back(place);
+    std::vector<Reuse::Place>& places = out_.reuse.sections.emplace_back();
+    if (old) {
+        overTemplate(mesh, *old, *forms, node, *found, frame, places);
+    } else {
+        fromEntries(mesh, node.primitives, node.entries, node.entryOf, frame, node.stored);
+        places.resize(mesh.sections.size());
+    }
+    mesh.sectionCount = static_cast<std::uint32_t>(mesh.sections.size());
+    inexact_ += frame.inexact();
+}
+
 ModelFromGltf Assembly::run() {
     Model& model = out_.model;
     if (templ_) {
@@ -450,14 +466,8 @@ ModelFromGltf Assembly::run() {
         model.opaqueWords = templ_->opaqueWords;
         model.versionExtension = templ_->versionExtension;
         for (const Mesh& mesh : templ_->meshes)
-            for (const MeshSection& s : mesh.sections) {
-                const TemplateForm form = formOf(s, mesh.transform);
-                for (const bool r : form.reversed)
-                    winding_.reversed += r;
-                winding_.seen += form.reversed.size();
-                if (!first_)
-                    first_ = &s;
-            }
+            if (!first_ && !mesh.sections.empty())
+                first_ = &mesh.sections.front();
     } else if (const std::string* header = extraOf(scene_.sceneExtras, headerKey)) {
         readHeaderExtras(*header, model);
     }
@@ -482,85 +492,47 @@ ModelFromGltf Assembly::run() {
                 first_ = &e.fields;
         }
 
-    for (std::size_t i = 0; i < scene_.nodes.size(); ++i) {
-        GltfMeshNode& node = scene_.nodes[i];
-        const World world(node.world);
-        Mesh& mesh = model.meshes.emplace_back();
-        mesh.tag = MESH_TAG;
-        const Mesh* old = templ_ && i < templ_->meshes.size() ? &templ_->meshes[i] : nullptr;
-        bool fromWorld = true;
-        if (old) {
-            mesh.transform = old->transform;
-            mesh.opaqueWords = old->opaqueWords;
-            fromWorld = false;
-        } else if (const std::string* extras = extraOf(node.nodeExtras, meshKey);
-                   extras && readMeshExtras(*extras, mesh)) {
-            fromWorld = false;
-        } else {
-            mesh.transform = world.asTransform();
-        }
-        Frame frame(world, mesh.transform, fromWorld);
+    // Every node's parts first: written over a template, each node's place
+    // depends on what all of them hold.
+    std::vector<Node> nodes;
+    nodes.reserve(scene_.nodes.size());
+    for (std::size_t i = 0; i < scene_.nodes.size(); ++i)
+        nodes.push_back(partsOf(scene_.nodes[i], std::move(entriesOf[i])));
 
-        std::vector<Primitive> primitives = primitivesOf(node);
-        // Which of our sections each primitive was: in order when they all
-        // are there, else the first of its name not yet taken.
-        const std::vector<SectionEntry>& entries = entriesOf[i];
-        std::vector<std::int64_t> entryOf(primitives.size(), -1);
-        std::vector<std::size_t> withPrimitive;
-        for (std::size_t j = 0; j < entries.size(); ++j)
-            if (entries[j].primitive)
-                withPrimitive.push_back(j);
-        bool inOrder = withPrimitive.size() == primitives.size();
-        for (std::size_t k = 0; k < primitives.size() && inOrder; ++k)
-            inOrder = materialNameOf(entries[withPrimitive[k]].fields) == primitives[k].name;
-        std::vector<bool> taken(entries.size(), false);
-        for (std::size_t k = 0; k < primitives.size(); ++k) {
-            for (const std::size_t j : withPrimitive) {
-                if (inOrder
-                        ? j == withPrimitive[k]
-                        : !taken[j] && materialNameOf(entries[j].fields) == primitives[k].name) {
-                    entryOf[k] = static_cast<std::int64_t>(j);
-                    taken[j] = true;
-                    break;
-                }
+    if (!templ_) {
+        for (Node& node : nodes)
+            emit(node, Reuse::none, nullptr, nullptr);
+    } else {
+        std::vector<NodeForms> forms;
+        for (const Node& node : nodes) {
+            NodeForms& f = forms.emplace_back();
+            for (const Primitive& p : node.primitives)
+                f.primitives.push_back(formOf(p, node.world));
+            f.fields = node.fields;
+        }
+        const TemplateMatch match = matchTemplate(*templ_, forms);
+        forms.clear();
+        for (const std::vector<TemplateForm>& meshForms : match.forms)
+            for (const TemplateForm& form : meshForms) {
+                for (const bool r : form.reversed)
+                    winding_.reversed += r;
+                winding_.seen += form.reversed.size();
             }
-        }
-        for (std::size_t k = 0; k < primitives.size(); ++k) {
-            Primitive& p = primitives[k];
-            if (p.hadNormals)
+        // In the template's order, then the nodes that take no place in it.
+        for (std::size_t t = 0; t < templ_->meshes.size(); ++t) {
+            const auto n = static_cast<std::size_t>(
+                std::find(match.meshOf.begin(), match.meshOf.end(), static_cast<std::int64_t>(t)) -
+                match.meshOf.begin());
+            if (n == nodes.size()) {
+                out_.reuse.dropped += templ_->meshes[t].sections.size();
                 continue;
-            // One of ours that had none keeps none; any other gets flat ones.
-            if (entryOf[k] >= 0)
-                p.normals.assign(3 * p.vertices(), 0.0f);
-            else
-                makeFlat(p);
+            }
+            emit(nodes[n], static_cast<std::int64_t>(t), &match.forms[t], &match.found[n]);
         }
-        for (const Primitive& p : primitives)
-            if (!p.name.empty())
-                out_.imageOfName.emplace(p.name, p.image);
-
-        std::vector<StoredValue> stored;
-        const std::string* storedText = extraOf(node.meshExtras, storedKey);
-        if (!storedText)
-            storedText = extraOf(node.nodeExtras, storedKey);
-        if (storedText)
-            if (auto values = readStoredExtras(*storedText))
-                stored = std::move(*values);
-        if (old) {
-            out_.reuse.meshes.push_back(static_cast<std::int64_t>(i));
-            std::vector<Reuse::Place>& places = out_.reuse.sections.emplace_back();
-            overTemplate(mesh, *old, primitives, world, frame, places, entries, entryOf, stored);
-        } else {
-            out_.reuse.meshes.push_back(Reuse::none);
-            fromEntries(mesh, primitives, entries, entryOf, frame, stored);
-            out_.reuse.sections.emplace_back(mesh.sections.size());
-        }
-        mesh.sectionCount = static_cast<std::uint32_t>(mesh.sections.size());
-        inexact_ += frame.inexact();
+        for (std::size_t n = 0; n < nodes.size(); ++n)
+            if (match.meshOf[n] < 0)
+                emit(nodes[n], Reuse::none, nullptr, nullptr);
     }
-    if (templ_)
-        for (std::size_t i = scene_.nodes.size(); i < templ_->meshes.size(); ++i)
-            out_.reuse.dropped += templ_->meshes[i].sections.size();
     model.numMeshes = static_cast<std::uint32_t>(model.meshes.size());
     if (inexact_)
         notes_.push_back(countOf(inexact_, "position or normal", "positions or normals") +

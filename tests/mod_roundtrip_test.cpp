@@ -142,6 +142,10 @@ TEST(ModRoundTrip, EditsOverTheTemplate) {
              s.nodes[0].primitives.push_back(copy);
          },
          5, 0, 1, 0},
+        // Nodes are found by their triangles, not by their place.
+        {"the first node deleted", [](GltfScene& s) { s.nodes.erase(s.nodes.begin()); }, 3, 0, 0,
+         2},
+        {"the nodes swapped", [](GltfScene& s) { std::swap(s.nodes[0], s.nodes[1]); }, 5, 0, 0, 0},
         // A primitive's material changed: the skylight, now metal, is a new
         // section of its own, and the glass one is gone.
         {"a material changed",
@@ -172,8 +176,10 @@ TEST(ModRoundTrip, EditsOverTheTemplate) {
                 if (!place.same)
                     continue;
                 const SectionPlace& now = places.meshes[m].sections[k];
+                ASSERT_GE(made.reuse.meshes[m], 0);
                 const SectionPlace& then =
-                    templ->places.meshes[m].sections[static_cast<std::size_t>(place.from)];
+                    templ->places.meshes[static_cast<std::size_t>(made.reuse.meshes[m])]
+                        .sections[static_cast<std::size_t>(place.from)];
                 EXPECT_TRUE(
                     std::equal(written.begin() + static_cast<std::ptrdiff_t>(now.begin),
                                written.begin() + static_cast<std::ptrdiff_t>(now.end),
@@ -214,6 +220,36 @@ TEST(ModRoundTrip, MergedPrimitivesOfOneMaterial) {
     EXPECT_EQ(made.reuse.kept, 5u);
     bool betweenKept = false;
     EXPECT_TRUE(writeOver(made.model, made.reuse, *templ, betweenKept) == bytes);
+}
+
+// Two meshes with the same section: each node keeps its own mesh's, in
+// either order, and a moved one does not take the other's.
+TEST(ModRoundTrip, TwinSectionsStayWithTheirMeshes) {
+    const auto twin = [] {
+        return makeSection("wood", {0, 0, 0, 1, 0, 0, 0, 1, 0}, {0, 0, 1, 0, 0, 1, 0, 0, 1},
+                           {0, 0, 1, 0, 0, 1}, {0, 1, 2});
+    };
+    MeshSection other = twin();
+    other.positions = {3, 0, 0, 4, 0, 0, 3, 1, 0};
+    const Model model = makeModel(
+        {makeMesh(identityTransform, {twin(), other}), makeMesh(identityTransform, {twin()})});
+    const Bytes bytes = encodeModel(model);
+    std::optional<TemplateFile> templ = readTemplate(bytes);
+    ASSERT_TRUE(templ);
+    const std::string glb = glbOf(model);
+    for (const bool swapped : {false, true}) {
+        SCOPED_TRACE(swapped ? "swapped" : "in order");
+        GltfScene scene = sceneOf(glb);
+        ASSERT_EQ(scene.nodes.size(), 2u);
+        if (swapped)
+            std::swap(scene.nodes[0], scene.nodes[1]);
+        Notes notes;
+        ModelFromGltf made = modelOf(scene, &templ->model, notes);
+        EXPECT_EQ(made.reuse.kept, 3u);
+        EXPECT_EQ(made.reuse.changed, 0u);
+        bool betweenKept = false;
+        EXPECT_TRUE(writeOver(made.model, made.reuse, *templ, betweenKept) == bytes);
+    }
 }
 
 // A changed section keeps the template's vertices that remain, in its order
