@@ -24,8 +24,8 @@ bl_info = {
 # "ulvane_": those keys belong to the model's own fields, which ulvtool reads.
 SOURCE_KEY = "ulvtool_source"
 
-# What Blender's glTF importer may add to the file, removed again when an
-# import fails part of the way.
+# What Blender's glTF importer may add to the open file, removed again when
+# an import fails part of the way.
 _DATA = ("objects", "meshes", "materials", "images", "textures", "node_groups", "cameras",
          "lights", "armatures", "actions", "worlds", "collections")
 
@@ -36,8 +36,8 @@ _GLTF_FORWARD, _GLTF_UP = "-Z", "Y"
 # flake8 would take their strings for names of types.
 _TOOL_PATH = StringProperty(
     name="ulvtool",
-    description="The ulvtool executable (or its folder), used when the add-on carries none "
-                "for this system; otherwise ulvtool is looked for on PATH",
+    description="The ulvtool executable, or its folder, for when the add-on carries none for "
+                "this system. Empty or not found: the first ulvtool on PATH",
     subtype='FILE_PATH',
 )
 _MOD_GLOB = StringProperty(default="*.mod", options={'HIDDEN'})

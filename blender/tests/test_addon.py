@@ -9,10 +9,12 @@ own: the add-on's temporary folders are looked for there after each run.
 
 import contextlib
 import glob
+import importlib
 import json
 import os
 import shutil
 import struct
+import subprocess
 import sys
 import tempfile
 import unittest
@@ -82,7 +84,7 @@ def read_glb(path):
 
 def reference_glb(model):
     out = os.path.join(WORK, "reference.glb")
-    assert os.system('"%s" "%s" "%s" >/dev/null' % (ULVTOOL, model, out)) == 0
+    subprocess.run([ULVTOOL, model, out], check=True, stdout=subprocess.DEVNULL)
     return out
 
 
@@ -719,6 +721,41 @@ class Registration(Case):
         finally:
             bpy.ops.preferences.addon_enable(module=MODULE)
         self.assertEqual(present(), (True, True, [True, True]))
+
+    def test_as_an_extension(self):
+        # Blender 4.2 and later load an extension as bl_ext.REPO.MODULE, with
+        # its preferences under that name: what 3.4 can show of it.
+        root = os.path.join(WORK, "extensions")
+        repo = os.path.join(root, "bl_ext", "user_default")
+        shutil.copytree(os.path.dirname(addon().__file__), os.path.join(repo, MODULE))
+        for folder in (os.path.dirname(repo), repo):
+            open(os.path.join(folder, "__init__.py"), "w").close()
+        name = "bl_ext.user_default." + MODULE
+        gone = os.path.join(WORK, "gone", "ulvtool")
+        bpy.ops.preferences.addon_disable(module=MODULE)
+        sys.path.insert(0, root)
+        entry = bpy.context.preferences.addons.new()
+        entry.module = name
+        module = None
+        try:
+            module = importlib.import_module(name)
+            module.register()
+            self.assertEqual(type(entry.preferences).bl_idname, name)
+            self.imported(import_mod(filepath=os.path.join(EXAMPLES, "sample.mod")))
+            clean()
+            entry.preferences.tool_path = gone
+            os.rename(os.path.join(repo, MODULE, "bin"), os.path.join(repo, MODULE, "bin.hidden"))
+            self.cancelled(import_mod(filepath=os.path.join(EXAMPLES, "sample.mod")),
+                           "not at %s (the add-on's preferences)" % gone,
+                           os.path.join(repo, MODULE, "bin"))
+        finally:
+            if module:
+                module.unregister()
+            bpy.context.preferences.addons.remove(entry)
+            for loaded in [m for m in sys.modules if m.startswith("bl_ext")]:
+                del sys.modules[loaded]
+            sys.path.remove(root)
+            bpy.ops.preferences.addon_enable(module=MODULE)
 
 
 def install():
