@@ -778,20 +778,20 @@ def main():
     os.makedirs(os.environ["PATH"], exist_ok=True)
     suite = unittest.TestSuite(unittest.defaultTestLoader.loadTestsFromTestCase(case) for case in (
         Import, FindingTheTool, ExportOptions, ExportWithUlvtool, Registration))
+    names = [(type(test).__name__, test._testMethodName) for case in suite for test in case]
     result = unittest.TextTestRunner(verbosity=2, stream=sys.stdout).run(suite)
 
-    def method(test):
-        return getattr(test, "test_case", test)._testMethodName
-
-    failed = sorted({method(test) for test, _ in result.failures + result.errors})
-    for name in failed:
-        if name in WAITS_FOR:
-            print("%s waits for %s" % (name, WAITS_FOR[name]))
-    for name in sorted(set(WAITS_FOR) - set(failed)):
-        print("%s passes: %s is there" % (name, WAITS_FOR[name]))
-    print("%d passed, %d failed" % (result.testsRun - len(failed), len(failed)))
+    # One line each, apart from Blender's own output above.
+    failed = {getattr(test, "test_case", test)._testMethodName
+              for test, _ in result.failures + result.errors}
+    for case, name in names:
+        outcome = "ok"
+        if name in failed:
+            outcome = "FAILED" + (" (waits for %s)" % WAITS_FOR[name] if name in WAITS_FOR else "")
+        print("%s.%s: %s" % (case, name, outcome))
+    print("%d passed, %d failed" % (len(names) - len(failed), len(failed)))
     sys.stdout.flush()
-    sys.exit(1 if failed or not result.testsRun else 0)
+    sys.exit(1 if failed or not names else 0)
 
 
 main()
