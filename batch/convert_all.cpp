@@ -6,13 +6,13 @@
 #include <mutex>
 #include <ostream>
 #include <sstream>
-#include <system_error>
 #include <thread>
 #include <unordered_map>
 
 #include "batch/progress.h"
-#include "cli/convert.h"
-#include "export/utf8_path.h"
+#include "convert/convert_model.h"
+#include "platform/threads.h"
+#include "platform/utf8_path.h"
 
 namespace ulv {
 namespace {
@@ -97,14 +97,14 @@ BatchCounts convertAll(const BatchList& list, const BatchOptions& options, std::
     Shared shared;
     shared.state.assign(models.size(), pending);
 
-    std::vector<std::thread> workers;
     const std::size_t count = std::min<std::size_t>(std::max(1u, options.jobs), models.size());
+    std::vector<std::thread> workers;
+    workers.reserve(count);
     for (std::size_t k = 0; k < count; ++k) {
-        try {
-            workers.emplace_back([&] { work(list, options, shared); });
-        } catch (const std::system_error&) {
+        std::thread worker = startThread([&] { work(list, options, shared); });
+        if (!worker.joinable())
             break; // the threads that did start share the work
-        }
+        workers.push_back(std::move(worker));
     }
     if (workers.empty())
         work(list, options, shared);

@@ -1,10 +1,6 @@
 #include "batch/models.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #endif
 
@@ -14,7 +10,7 @@
 #include <system_error>
 #include <utility>
 
-#include "export/utf8_path.h"
+#include "platform/utf8_path.h"
 
 namespace ulv {
 namespace {

@@ -1,10 +1,6 @@
 #include "batch/progress.h"
 
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <io.h>
 #include <windows.h>
 #else

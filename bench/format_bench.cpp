@@ -1,4 +1,4 @@
-#include "export/format.h"
+#include "obj/format.h"
 
 #include <benchmark/benchmark.h>
 

@@ -1,5 +1,5 @@
 // Checks formatFixed6 against printf for every float bit pattern.
-#include "export/format.h"
+#include "obj/format.h"
 
 #include <atomic>
 #include <bit>

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "model/input.h"
+#include "mod/input.h"
 #include "model/model.h"
 
 namespace {

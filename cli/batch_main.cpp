@@ -1,9 +1,5 @@
 // ulvbatch: converts every model of whole folders in one run, several at once.
 #ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #endif
 
@@ -23,8 +19,8 @@
 #include "batch/convert_all.h"
 #include "batch/models.h"
 #include "batch/progress.h"
-#include "cli/convert.h"
-#include "export/utf8_path.h"
+#include "cli/arguments.h"
+#include "platform/utf8_path.h"
 
 namespace {
 
@@ -134,6 +130,6 @@ int main(int argc, char** argv) {
     // Past a file size limit a write must fail and be reported like a full
     // disk, not end the run and leave temporary files behind.
     std::signal(SIGXFSZ, SIG_IGN);
-    return run({argv + (argc > 0 ? 1 : 0), argv + argc});
+    return run(ulv::utf8Arguments(argc, argv));
 }
 #endif

@@ -1,19 +1,12 @@
 // ulvtool: converts a .MOD model file to a Wavefront OBJ file and its MTL
 // library, or to glTF 2.0 when the output's name ends in .glb or .gltf.
-#ifdef _WIN32
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
-#define WIN32_LEAN_AND_MEAN
-#include <windows.h>
-#endif
-
 #include <csignal>
 #include <iostream>
 #include <string>
 #include <vector>
 
-#include "cli/convert.h"
+#include "cli/arguments.h"
+#include "convert/convert_model.h"
 #include "model/model.h"
 
 namespace {
@@ -75,15 +68,12 @@ int convert(const std::vector<std::string>& arguments) {
 #ifdef _WIN32
 // The wide arguments: the narrow ones are in the ANSI code page, which cannot
 // hold every file name.
-int wmain(int argc, wchar_t** argv) {
-    std::vector<std::string> arguments = ulv::utf8Arguments(argc, argv);
-    return convert(arguments);
-}
+int wmain(int argc, wchar_t** argv) { return convert(ulv::utf8Arguments(argc, argv)); }
 #else
 int main(int argc, char** argv) {
     // Past a file size limit a write must fail and be reported like a full
     // disk, not kill the tool and leave its temporary files behind.
     std::signal(SIGXFSZ, SIG_IGN);
-    return convert({argv + (argc > 0 ? 1 : 0), argv + argc});
+    return convert(ulv::utf8Arguments(argc, argv));
 }
 #endif

@@ -66,6 +66,11 @@ class TextError {
     const char* message_;
 };
 
+// Lines for the console about what a conversion leaves out or changes
+// (textures that could not be used, triangles with a corner past their
+// section's vertices, ...); they do not make it fail.
+using Notes = std::vector<std::string>;
+
 // Set by "-v" before a read starts; makes the reader dump the headers.
 extern bool verbose;
 
@@ -82,12 +87,7 @@ std::string latin1ToUtf8(std::string_view text);
 std::size_t vertexLimit(const MeshSection& section);
 std::size_t faceLimit(const MeshSection& section);
 
-// Moves one position (x, y, z, changed in place) into model space. Computed in
-// double precision, left to right, rounded to float once at the end.
-void transformPoint(const Transform& transform, float* point);
-
-// transformPoint for `count` points stored one after another, with the very
-// same results; one call per array lets the compiler keep the loop tight.
-void transformPoints(const Transform& transform, float* points, std::size_t count);
+// Trades the four arrays of two sections, so that their memory is reused.
+void swapArrays(MeshSection& a, MeshSection& b);
 
 } // namespace ulv

@@ -19,7 +19,8 @@ windows=${2:-build/win}
 out=${3:-build/packages}
 
 source scripts/need.sh
-need cmake g++ make dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine libcli11-dev python3
+need cmake g++ make dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine libcli11-dev \
+    libstb-dev libtinygltf-dev nlohmann-json3-dev python3
 
 jobs=$(nproc)
 [ -f "$linux/CMakeCache.txt" ] || cmake -S . -B "$linux" -DULVTOOL_TESTS=OFF >/dev/null
@@ -143,9 +144,10 @@ echo "== the library installed, and a project built against it"
 prefix=$out/prefix
 cmake --install "$linux" --prefix "$prefix" >/dev/null
 # The public headers alone, free of the internals behind them.
-same "$prefix/include" "$(printf "$prefix/include/ulvtool/%s\n" model/model.h model/reader.h \
-    export/obj_writer.h export/gltf_writer.h texture/texture.h)" "$(find "$prefix/include" -type f)"
-if grep -nE '#include <(windows|unistd|fcntl|sys/)|TextOut|InputBuffer|format\.h|input\.h' \
+same "$prefix/include" "$(printf "$prefix/include/ulvtool/%s\n" model/model.h model/transform.h \
+    mod/reader.h mod/writer.h obj/writer.h gltf/writer.h texture/texture.h convert/outputs.h \
+    convert/textures.h convert/write_files.h)" "$(find "$prefix/include" -type f)"
+if grep -nE '#include <(windows|unistd|fcntl|sys/)|WriteBehind|InputBuffer|format\.h|input\.h' \
     -r "$prefix/include"; then
     echo "the public headers show internal details (above)"
     exit 1

@@ -7,12 +7,13 @@ cd "$(dirname "$0")/.."
 
 source scripts/need.sh
 need cmake g++ make libgtest-dev libbenchmark-dev libtinyobjloader-dev libassimp-dev libcli11-dev \
-    libstb-dev libtinygltf-dev clang-format strace
+    libstb-dev libtinygltf-dev nlohmann-json3-dev clang-format strace blender
 
 jobs=$(nproc)
 
-echo "== format"
+echo "== format and layers"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+bash scripts/layers.sh
 
 echo "== the Khronos glTF validator"
 bash scripts/validator.sh build/npm >/dev/null
@@ -31,15 +32,6 @@ cmake --build build/asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
     ctest --test-dir build/asan -j "$jobs" --output-on-failure
 
-echo "== reader tests with 64-byte read chunks, under ASan and UBSan"
-# Every tag and array of the small test models then crosses a chunk boundary.
-cmake -S . -B build/small-chunk -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_SANITIZE=ON \
-    -DULVTOOL_SMALL_CHUNK=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
-cmake --build build/small-chunk -j "$jobs" --target reader_test
-ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1 \
-    build/small-chunk/tests/reader_test
-
 echo "== the writers' and the batch tool's tests under ThreadSanitizer"
 cmake -S . -B build/tsan -DULVTOOL_WERROR=ON -DULVTOOL_STRICT=ON -DULVTOOL_TSAN=ON \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DULVTOOL_GLTF_VALIDATOR="$modules" >/dev/null
@@ -52,7 +44,7 @@ for test in $tsan_tests; do
     TSAN_OPTIONS=halt_on_error=1 "build/tsan/tests/$test"
 done
 
-echo "== fuzz the reader and writers for 60 s, the texture decoder for 30 s, under ASan and UBSan"
+echo "== fuzz the reader and writers for 60 s, the texture decoder for 30 s, the glTF reader for 60 s, under ASan and UBSan"
 bash scripts/fuzz.sh 60 build/fuzz
 
 echo "== Windows build, tested under Wine"

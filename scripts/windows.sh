@@ -7,7 +7,8 @@ cd "$(dirname "$0")/.."
 build=${1:-build/win}
 
 source scripts/need.sh
-need cmake make g++-mingw-w64-x86-64-posix wine64 wine googletest libcli11-dev libstb-dev
+need cmake make g++-mingw-w64-x86-64-posix wine64 wine googletest libcli11-dev libstb-dev \
+    libtinygltf-dev nlohmann-json3-dev
 
 jobs=$(nproc)
 

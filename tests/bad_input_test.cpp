@@ -19,8 +19,8 @@
 #include <unistd.h>
 #endif
 
-#include "export/obj_writer.h"
-#include "model/reader.h"
+#include "mod/reader.h"
+#include "obj/writer.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
 #include "tests/support/truncation.h"

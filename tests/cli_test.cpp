@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "export/obj_writer.h"
-#include "model/reader.h"
+#include "mod/reader.h"
+#include "obj/writer.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
 #include "tests/support/sample_model.h"
@@ -49,11 +49,16 @@ const std::string kDump = [] {
     std::string dump = "Minor version: 9\nMajor version: 1\nnumMeshes: 2\nsize: 0\n";
     const std::string mesh0 = "Transformation matrix: \n[ 1 0 0]\n[ 0 1 0]\n[ 0 0 1]\n[ 0 0 0]\n"
                               "Num mesh sections: 2\n";
-    const std::string mesh1 = "Transformation matrix: \n[ 0 2 0]\n[ -2 0 0]\n[ 0 0 2]\n"
-                              "[ 10 20 30]\nNum mesh sections: 2\n";
-    const std::string cube = "Num faces: 6\nNum verts:12\nNum triangles: 6\nNum LODs: 1\n";
-    const std::string roof = "Num faces: 4\nNum verts:5\nNum triangles: 4\nNum LODs: 1\n";
-    return dump + mesh0 + cube + cube + mesh1 + cube + roof;
+    const std::string mesh1 = "Transformation matrix: \n[ -2 0 0]\n[ 0 2 0]\n[ 0 0 -2]\n"
+                              "[ 0 1.2 0]\nNum mesh sections: 3\n";
+    const auto section = [](int triangles, int vertices) {
+        const std::string t = std::to_string(triangles);
+        return "Num faces: " + t + "\nNum verts:" + std::to_string(vertices) +
+               "\nNum triangles: " + t + "\nNum LODs: 1\n";
+    };
+    // Walls and door; gables, roof and skylight.
+    return dump + mesh0 + section(8, 16) + section(2, 4) + mesh1 + section(2, 6) + section(4, 8) +
+           section(2, 4);
 }();
 
 #ifdef _WIN32
@@ -247,9 +252,10 @@ TEST_F(Cli, OutputFailures) {
 }
 
 TEST_F(Cli, InputReplacedByItsOwnOutput) {
-    const Outcome result = run(dir, {"model.mod", "model.mod"});
+    spit(dir / "model.dat", sample);
+    const Outcome result = run(dir, {"model.dat", "model.dat"});
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(slurp(dir / "model.mod"), expectedFiles(sample, "model.mtl").first);
+    EXPECT_EQ(slurp(dir / "model.dat"), expectedFiles(sample, "model.mtl").first);
     EXPECT_TRUE(fs::exists(dir / "model.mtl"));
 }
 

@@ -121,11 +121,16 @@ TEST(Durable, FlushesOnlyWhatReplacesAFile) {
          {"fsync .out.mtl.N.tmp", "rename .out.mtl.N.tmp out.mtl", "rename .out.obj.N.tmp out.obj",
           "fsync ."}},
         // The input itself replaced, as the OBJ and as the library.
+        {"model.dat",
+         {},
+         {"model.dat", "model.dat"},
+         {"fsync .model.dat.N.tmp", "rename .model.mtl.N.tmp model.mtl",
+          "rename .model.dat.N.tmp model.dat", "fsync ."}},
+        // A model file rewritten in place.
         {"model.mod",
          {},
          {"model.mod", "model.mod"},
-         {"fsync .model.mod.N.tmp", "rename .model.mtl.N.tmp model.mtl",
-          "rename .model.mod.N.tmp model.mod", "fsync ."}},
+         {"fsync .model.mod.N.tmp", "rename .model.mod.N.tmp model.mod", "fsync ."}},
         {"x.mtl",
          {},
          {"x.mtl", "x.obj"},

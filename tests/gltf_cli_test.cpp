@@ -2,13 +2,17 @@
 // beside the model, the same messages and safe replacement as for OBJ.
 #include <gtest/gtest.h>
 
+#include <fstream>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "export/gltf_writer.h"
-#include "model/reader.h"
+#include "convert/outputs.h"
+#include "convert/textures.h"
+#include "gltf/writer.h"
+#include "mod/reader.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
@@ -181,16 +185,19 @@ TEST_F(GltfCli, ModelWithoutMeshesStillWritesThePair) {
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "");
     EXPECT_EQ(slurp(dir / "e.bin"), "");
-    EXPECT_NE(slurp(dir / "e.gltf").find(R"("scenes":[{}])"), std::string::npos);
+    EXPECT_NE(slurp(dir / "e.gltf").find(R"("scenes":[{"extras":{"ulvane_header":)"),
+              std::string::npos);
 }
 
 // A model replaced by its own output, the .glb or the .gltf's .bin, as an OBJ
 // may replace its model: read once, the file can be replaced on Windows too.
 TEST_F(GltfCli, ModelReplacedByItsOwnOutput) {
-    spit(dir / "m.glb", sample);
+    // glTF read whole before it is replaced; ours comes back as it was.
+    const std::string glb = expectedGlb(dir);
+    std::ofstream(dir / "m.glb", std::ios::binary) << glb;
     Outcome result = run(dir, {"m.glb", "m.glb"});
     EXPECT_EQ(result.status, 0) << result.out;
-    EXPECT_EQ(slurp(dir / "m.glb"), expectedGlb(dir));
+    EXPECT_EQ(slurp(dir / "m.glb"), glb);
 
     spit(dir / "out.bin", sample);
     result = run(dir, {"out.bin", "out.gltf"});

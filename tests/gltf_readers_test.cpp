@@ -191,14 +191,14 @@ TEST_F(GltfReaders, TinyGltfLoadsTheSampleWithItsTextures) {
         EXPECT_EQ(model.nodes[1].name, "mesh1");
         ASSERT_EQ(model.meshes.size(), 2u);
         EXPECT_EQ(model.meshes[0].primitives.size(), 2u);
-        EXPECT_EQ(model.meshes[1].primitives.size(), 2u);
+        EXPECT_EQ(model.meshes[1].primitives.size(), 3u);
 
         // Each material with its texture: the size and the top-left pixel of
         // the file it came from, so a flipped image shows.
         const std::map<std::string, std::tuple<int, int, Rgb>> expected = {
-            {"wood", {16, 16, {160, 100, 40}}},
-            {"metal", {16, 8, {120, 130, 150}}},
-            {"glass", {8, 8, {60, 160, 220}}}};
+            {"wood", {32, 32, {70, 42, 20}}},
+            {"metal", {32, 32, {105, 112, 120}}},
+            {"glass", {32, 32, {240, 240, 235}}}};
         ASSERT_EQ(model.materials.size(), 3u);
         for (const tinygltf::Material& material : model.materials) {
             SCOPED_TRACE(material.name);
@@ -272,11 +272,11 @@ TEST_F(GltfReaders, AssimpLoadsTheSample) {
         const aiScene* scene = importer.ReadFile((scratch->path / "out" / name).string(), 0);
         ASSERT_NE(scene, nullptr) << importer.GetErrorString();
         // Assimp makes a mesh of each primitive.
-        EXPECT_EQ(scene->mNumMeshes, 4u);
+        EXPECT_EQ(scene->mNumMeshes, 5u);
         unsigned faces = 0;
         for (unsigned m = 0; m < scene->mNumMeshes; ++m)
             faces += scene->mMeshes[m]->mNumFaces;
-        EXPECT_EQ(faces, 22u);
+        EXPECT_EQ(faces, 18u);
         ASSERT_EQ(scene->mNumTextures, 3u);
         std::map<std::string, std::string> textureOf;
         for (unsigned m = 0; m < scene->mNumMaterials; ++m) {

@@ -26,9 +26,9 @@
 #include <thread>
 #endif
 
-#include "export/gltf_stream.h"
-#include "export/gltf_writer.h"
-#include "model/reader.h"
+#include "convert/read_twice.h"
+#include "gltf/writer.h"
+#include "mod/reader.h"
 #include "tests/support/gltf_files.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/sample_model.h"

@@ -2,14 +2,18 @@
 // normals moved with the transform, and what it makes of hostile models.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <iomanip>
 #include <limits>
 #include <sstream>
 #include <string>
 
-#include "export/gltf_detail.h"
-#include "export/gltf_writer.h"
+#include "convert/outputs.h"
+#include "gltf/writer.h"
+#include "model/transform.h"
+#include "obj/writer.h"
 #include "tests/support/gltf_files.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/sample_model.h"
@@ -59,10 +63,19 @@ Model oneTriangle(std::string_view material = "wood") {
 }
 
 const std::string kTriangleJson =
-    R"({"asset":{"generator":"ulvtool 0.1","version":"2.0"},"scene":0,"scenes":[{"nodes":[0]}],)"
-    R"("nodes":[{"name":"mesh0","mesh":0}],"meshes":[{"name":"mesh0","primitives":[)"
-    R"({"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3,"material":0}]}],)"
-    R"("materials":[{"name":"wood","pbrMetallicRoughness":{"metallicFactor":0,"roughnessFactor":1}}],)"
+    R"({"asset":{"generator":"ulvtool 0.1","version":"2.0"},"scene":0,"scenes":[{"nodes":[0],)"
+    R"("extras":{"ulvane_header":"554c564d 00 02 0000 00000000 00000000 00000000 00000000 )"
+    R"(00000000 00000000 00000000 00000000 00000000"}}],)"
+    R"("nodes":[{"name":"mesh0","mesh":0,"extras":{"ulvane_mesh":"3f800000 00000000 00000000 )"
+    R"(00000000 3f800000 00000000 00000000 00000000 3f800000 00000000 00000000 00000000 )"
+    R"(00000000 00000000 00000000 00000000 00000000 00000000"}}],)"
+    R"("meshes":[{"name":"mesh0","primitives":[)"
+    R"({"attributes":{"POSITION":0,"NORMAL":1,"TEXCOORD_0":2},"indices":3,"material":0}],)"
+    R"("extras":{"ulvane_sections":"776f6f64)" +
+    std::string(56, '0') +
+    R"(.00000000.00000001.00000001.00000000"}}],)"
+    R"("materials":[{"name":"wood","pbrMetallicRoughness":{"metallicFactor":0,"roughnessFactor":1},)"
+    R"("extras":{"ulvane_name":"776f6f64"}}],)"
     R"("accessors":[{"bufferView":0,"componentType":5126,"count":3,"type":"VEC3","min":[0,0,0],)"
     R"("max":[1,1,0]},{"bufferView":1,"componentType":5126,"count":3,"type":"VEC3"},)"
     R"({"bufferView":2,"componentType":5126,"count":3,"type":"VEC2"},)"
@@ -112,9 +125,10 @@ TEST(GltfWriter, EmbeddedImagesArePaddedAndShared) {
     const GltfOut out = writeSplit(model, textures);
     EXPECT_NE(out.json.find(R"("materials":[{"name":"wood","pbrMetallicRoughness":{)"
                             R"("baseColorTexture":{"index":0},"metallicFactor":0,)"
-                            R"("roughnessFactor":1}},{"name":"oak","pbrMetallicRoughness":{)"
+                            R"("roughnessFactor":1},"extras":{"ulvane_name":"776f6f64"}},)"
+                            R"({"name":"oak","pbrMetallicRoughness":{)"
                             R"("baseColorTexture":{"index":0},"metallicFactor":0,)"
-                            R"("roughnessFactor":1}}])"),
+                            R"("roughnessFactor":1},"extras":{"ulvane_name":"6f616b"}}])"),
               std::string::npos)
         << out.json;
     EXPECT_NE(out.json.find(R"("textures":[{"source":0}],"images":[{"bufferView":4,)"
@@ -258,6 +272,119 @@ TEST(GltfWriter, NonFiniteValuesBecomeZero) {
     EXPECT_EQ(floatsOf(out.bin, 0, 9), (std::vector<float>{0, 0, 0, 0, 0, 0, 4, 5, 6}));
     EXPECT_EQ(floatsOf(out.bin, 72, 6), (std::vector<float>{0, 0.5f, 1, 1, 0, 0}));
     EXPECT_NE(out.json.find(R"("min":[0,0,0],"max":[4,5,6])"), std::string::npos) << out.json;
+}
+
+// Each triangle winds as its normals say: one whose face normal points
+// against the sum of its vertex normals is written reversed, and the extras
+// say which, so that the way back restores the stored order. The OBJ keeps
+// the stored order.
+TEST(GltfWriter, TrianglesWindAsTheirNormalsSay) {
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    const std::vector<float> square = {0, 0, 0, 1, 0, 0, 1, 1, 0, 0, 1, 0};
+    const std::vector<float> up = {0, 0, 1, 0, 0, 1, 0, 0, 1, 0, 0, 1};
+    const std::vector<float> down = {0, 0, -1, 0, 0, -1, 0, 0, -1, 0, 0, -1};
+    const std::vector<float> uv(8, 0.5f);
+    const Transform mirror{{-1, 0, 0, 0, 1, 0, 0, 0, 1, 0, 0, 0}};
+    struct Case {
+        const char* name;
+        Transform transform;
+        std::vector<float> positions, normals;
+        std::vector<std::uint32_t> stored, written;
+        std::string reversed; // what follows the section's fields in the extras
+    } cases[] = {
+        {"counter-clockwise under normals up",
+         identityTransform,
+         square,
+         up,
+         {0, 1, 2, 0, 2, 3},
+         {0, 1, 2, 0, 2, 3},
+         ""},
+        {"clockwise under normals up",
+         identityTransform,
+         square,
+         up,
+         {0, 2, 1, 0, 3, 2},
+         {0, 1, 2, 0, 2, 3},
+         "/2:0-1"},
+        {"one of three against",
+         identityTransform,
+         square,
+         up,
+         {0, 1, 2, 0, 3, 2, 0, 1, 3},
+         {0, 1, 2, 0, 2, 3, 0, 1, 3},
+         "/3:1"},
+        {"normals down",
+         identityTransform,
+         square,
+         down,
+         {0, 1, 2, 0, 2, 3},
+         {0, 2, 1, 0, 3, 2},
+         "/2:0-1"},
+        // A mirror turns the positions but not the normals inside out.
+        {"mirrored", mirror, square, up, {0, 1, 2, 0, 2, 3}, {0, 2, 1, 0, 3, 2}, "/2:0-1"},
+        {"a degenerate triangle is as stored",
+         identityTransform,
+         square,
+         down,
+         {0, 1, 1, 1, 0, 0},
+         {0, 1, 1, 1, 0, 0},
+         ""},
+        // Written as 0, the corners coincide.
+        {"not finite positions are as stored",
+         identityTransform,
+         {nan, nan, nan, nan, nan, nan, nan, nan, nan, 0, 1, 0},
+         down,
+         {0, 1, 2},
+         {0, 1, 2},
+         ""},
+        // No normals are written: viewers make flat ones from the winding.
+        {"without normals as stored",
+         identityTransform,
+         square,
+         std::vector<float>(12, 0),
+         {0, 2, 1},
+         {0, 2, 1},
+         ""},
+        // Only kept triangles count: the one past the vertices is left out.
+        {"numbered among the kept triangles",
+         identityTransform,
+         square,
+         up,
+         {0, 1, 9, 0, 1, 2, 0, 3, 2},
+         {0, 1, 2, 0, 2, 3},
+         "/2:1"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const Model model = makeModel(
+            {makeMesh(c.transform, {makeSection("m", c.positions, c.normals, uv, c.stored)})});
+        const GltfOut out = writeSplit(model);
+        std::vector<std::uint32_t> written(c.written.size());
+        ASSERT_GE(out.bin.size(), 4 * written.size());
+        std::memcpy(written.data(), out.bin.data() + out.bin.size() - 4 * written.size(),
+                    4 * written.size());
+        EXPECT_EQ(written, c.written);
+        const std::string fields =
+            "6d" + std::string(62, '0') + ".00000000." +
+            (std::ostringstream() << std::hex << std::setw(8) << std::setfill('0')
+                                  << c.stored.size() / 3)
+                .str() +
+            ".00000001.00000000";
+        EXPECT_NE(out.json.find(R"("ulvane_sections":")" + fields + c.reversed + "\""),
+                  std::string::npos)
+            << out.json;
+        std::ostringstream obj, mtl;
+        ASSERT_TRUE(writeObj(model, obj, mtl, "m.mtl"));
+        std::string faces;
+        for (std::size_t k = 0; k < c.stored.size(); ++k) {
+            const std::string n = std::to_string(c.stored[k] + 1);
+            faces += (k % 3 ? " " : "f ") + n + "/" + n + "/" + n + (k % 3 == 2 ? "\n" : "");
+        }
+        std::string text = obj.str();
+        text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
+        const std::size_t first = text.find("\nf ") + 1;
+        EXPECT_EQ(text.substr(first, faces.size()), faces);
+    }
 }
 
 } // namespace

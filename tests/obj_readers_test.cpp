@@ -31,10 +31,11 @@ class ObjReaders : public ::testing::Test {
     const fs::path obj = scratch.path / "sub" / "sample.obj";
     // Group, material and triangle count of each section of the sample.
     const std::vector<std::tuple<std::string, std::string, std::size_t>> groups = {
-        {"group0", "wood", 6},
-        {"group1", "metal", 6},
-        {"group2", "wood", 6},
-        {"group3", "glass", 4}};
+        {"group0", "wood", 8},
+        {"group1", "metal", 2},
+        {"group2", "wood", 2},
+        {"group3", "metal", 4},
+        {"group4", "glass", 2}};
 };
 
 TEST_F(ObjReaders, TinyObjLoader) {
@@ -45,13 +46,13 @@ TEST_F(ObjReaders, TinyObjLoader) {
     EXPECT_EQ(reader.Error(), "");
 
     const tinyobj::attrib_t& attrib = reader.GetAttrib();
-    EXPECT_EQ(attrib.vertices.size(), 41u * 3);
-    EXPECT_EQ(attrib.normals.size(), 41u * 3);
-    EXPECT_EQ(attrib.texcoords.size(), 41u * 2);
-    // The last vertex, the roof's apex (0, 0, 1.25), turned, scaled by 2 and moved.
-    EXPECT_EQ(attrib.vertices[40 * 3 + 0], 10.0f);
-    EXPECT_EQ(attrib.vertices[40 * 3 + 1], 20.0f);
-    EXPECT_EQ(attrib.vertices[40 * 3 + 2], 32.5f);
+    EXPECT_EQ(attrib.vertices.size(), 38u * 3);
+    EXPECT_EQ(attrib.normals.size(), 38u * 3);
+    EXPECT_EQ(attrib.texcoords.size(), 38u * 2);
+    // The roof's first vertex, (0.5, 0, 0.375), turned, scaled by 2 and moved up.
+    EXPECT_EQ(attrib.vertices[20 * 3 + 0], -1.0f);
+    EXPECT_EQ(attrib.vertices[20 * 3 + 1], 1.2f);
+    EXPECT_EQ(attrib.vertices[20 * 3 + 2], -0.75f);
 
     const auto& materials = reader.GetMaterials();
     std::map<std::string, std::string> textures;
@@ -101,7 +102,7 @@ TEST_F(ObjReaders, Assimp) {
             << texture.C_Str();
     }
     // Assimp gives every face corner its own vertex.
-    EXPECT_EQ(vertices, 3u * (6 + 6 + 6 + 4));
+    EXPECT_EQ(vertices, 3u * (8 + 2 + 2 + 4 + 2));
 }
 
 } // namespace

@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "export/obj_writer.h"
-#include "export/text_out.h"
-#include "model/reader.h"
+#include "mod/reader.h"
+#include "obj/writer.h"
+#include "platform/write_behind.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
 #include "tests/support/sample_model.h"
@@ -44,7 +44,7 @@ Bytes largeModel() {
     std::vector<float> positions, normals, texCoords;
     std::vector<std::uint32_t> indices;
     // At least 100 bytes of OBJ text per vertex.
-    const auto vertices = static_cast<std::uint32_t>(3 * TextOut::bufferSize / 100);
+    const auto vertices = static_cast<std::uint32_t>(3 * WriteBehind::bufferSize / 100);
     for (std::uint32_t k = 0; k < vertices; ++k) {
         const float f = static_cast<float>(k);
         positions.insert(positions.end(), {f, f / 7, -f});
@@ -80,7 +80,7 @@ TEST_F(OutputFault, FileSizeLimit) {
     const auto [sampleObj, sampleMtl] = converted(sample, "out.mtl");
     const auto [largeObj, largeMtl] = converted(large, "out.mtl");
     ASSERT_LT(sampleMtl.size(), sampleObj.size());
-    const std::uint64_t buffer = TextOut::bufferSize;
+    const std::uint64_t buffer = WriteBehind::bufferSize;
     ASSERT_GT(largeObj.size(), 2 * buffer);
     struct Case {
         const Bytes& input;
@@ -173,11 +173,11 @@ TEST_F(OutputFault, InputNamedAsItsOwnOutput) {
         std::string out;
         Files after;
     } cases[] = {
-        {{"model.mod", "model.mod"},
-         {{"model.mod", model}, {"model.mtl", "/"}},
+        {{"model.dat", "model.dat"},
+         {{"model.dat", model}, {"model.mtl", "/"}},
          0,
          kUnwritable,
-         {{"model.mod", model}, {"model.mtl", "/"}}},
+         {{"model.dat", model}, {"model.mtl", "/"}}},
         {{"x.mtl", "x.obj"},
          {{"x.mtl", model}},
          0,
@@ -189,26 +189,37 @@ TEST_F(OutputFault, InputNamedAsItsOwnOutput) {
          kUnwritable,
          {{"x.mtl", model}, {"x.obj", "/"}}},
 #ifndef _WIN32
-        {{"model.mod", "model.mod"},
-         {{"model.mod", model}},
+        {{"model.dat", "model.dat"},
+         {{"model.dat", model}},
          100,
          kUnwritable,
-         {{"model.mod", model}}},
-        {{"model.mod", "./model.mod"},
-         {{"model.mod", model}},
+         {{"model.dat", model}}},
+        {{"model.dat", "./model.dat"},
+         {{"model.dat", model}},
          obj.size() - 1,
          kUnwritable,
-         {{"model.mod", model}}},
-        {{"model.mod", "./model.mod"},
-         {{"model.mod", model}},
+         {{"model.dat", model}}},
+        {{"model.dat", "./model.dat"},
+         {{"model.dat", model}},
          obj.size(),
          "",
-         {{"model.mod", obj}, {"model.mtl", mtl}}},
+         {{"model.dat", obj}, {"model.mtl", mtl}}},
         {{"x.mtl", "x.obj"},
          {{"x.mtl", model}},
          libraryMtl.size(),
          kUnwritable,
          {{"x.mtl", model}}},
+        // A model file rewritten onto itself: whole or not at all.
+        {{"model.mod", "model.mod"},
+         {{"model.mod", model}},
+         model.size() - 1,
+         kUnwritable,
+         {{"model.mod", model}}},
+        {{"model.mod", "model.mod"},
+         {{"model.mod", model}},
+         model.size(),
+         "",
+         {{"model.mod", model}}},
 #endif
     };
     for (const Case& c : cases) {

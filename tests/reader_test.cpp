@@ -7,9 +7,10 @@
 #include <streambuf>
 #include <string>
 
-#include "model/input.h"
-#include "model/reader.h"
-#include "model/section_hook.h"
+#include "mod/input.h"
+#include "mod/reader.h"
+#include "mod/section_hook.h"
+#include "model/transform.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/sample_model.h"
 #include "tests/support/truncation.h"
@@ -33,8 +34,12 @@ class PipeBuf : public std::streambuf {
     }
 };
 
-// Reads the same bytes from memory, from a seekable stream and from a pipe;
-// all three must agree.
+// Small chunks make every tag and array of these small models cross the
+// boundary between two chunks read from a stream.
+constexpr std::size_t kSmallChunk = 64;
+
+// Reads the same bytes from memory, from a seekable stream and from a pipe,
+// the streams also in small chunks; all must agree.
 Model readAll(const Bytes& bytes) {
     Model fromMemory = readModel(bytes.data(), bytes.size());
     std::istringstream stream(std::string(bytes.begin(), bytes.end()));
@@ -42,10 +47,17 @@ Model readAll(const Bytes& bytes) {
     PipeBuf pipe(bytes);
     std::istream pipeStream(&pipe);
     EXPECT_EQ(encodeModel(readModel(pipeStream)), encodeModel(fromMemory));
+    std::istringstream again(std::string(bytes.begin(), bytes.end()));
+    InputBuffer small(again, kSmallChunk);
+    EXPECT_EQ(encodeModel(readModel(small, nullptr)), encodeModel(fromMemory));
+    PipeBuf pipeAgain(bytes);
+    std::istream pipeAgainStream(&pipeAgain);
+    InputBuffer smallPipe(pipeAgainStream, kSmallChunk);
+    EXPECT_EQ(encodeModel(readModel(smallPipe, nullptr)), encodeModel(fromMemory));
     return fromMemory;
 }
 
-// The message each of the three readers throws; they must agree.
+// The message each of the readers throws; they must agree.
 std::string errorOf(const Bytes& bytes) {
     auto messageOf = [](auto&& read) -> std::string {
         try {
@@ -61,6 +73,13 @@ std::string errorOf(const Bytes& bytes) {
     PipeBuf pipe(bytes);
     std::istream pipeStream(&pipe);
     EXPECT_EQ(messageOf([&] { readModel(pipeStream); }), fromMemory);
+    std::istringstream again(std::string(bytes.begin(), bytes.end()));
+    InputBuffer small(again, kSmallChunk);
+    EXPECT_EQ(messageOf([&] { readModel(small, nullptr); }), fromMemory);
+    PipeBuf pipeAgain(bytes);
+    std::istream pipeAgainStream(&pipeAgain);
+    InputBuffer smallPipe(pipeAgainStream, kSmallChunk);
+    EXPECT_EQ(messageOf([&] { readModel(smallPipe, nullptr); }), fromMemory);
     return fromMemory;
 }
 
@@ -295,7 +314,8 @@ TEST(Reader, EveryPrefixFailsCleanly) {
 
 TEST(Reader, TagsAcrossBufferBoundaries) {
     // A tag may straddle the boundary between two chunks read from a stream.
-    for (std::size_t gap = InputBuffer::chunkSize - 32; gap <= InputBuffer::chunkSize + 4; ++gap) {
+    for (std::size_t gap = InputBuffer::defaultChunkSize - 32;
+         gap <= InputBuffer::defaultChunkSize + 4; ++gap) {
         Bytes bytes = header(1);
         appendJunk(bytes, gap - bytes.size(), 0x48);
         appendMeshHeader(bytes, makeMesh(kMoved, {triangle("a")}));

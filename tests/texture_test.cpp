@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <string>
 
+#include "convert/textures.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"

@@ -11,8 +11,8 @@
 #include <sstream>
 #include <string>
 
-#include "export/obj_pieces.h"
-#include "export/obj_writer.h"
+#include "obj/pieces.h"
+#include "obj/writer.h"
 #include "tests/support/model_builder.h"
 
 namespace ulv {

@@ -10,7 +10,9 @@
 #include <sstream>
 #include <string>
 
-#include "export/obj_writer.h"
+#include "convert/outputs.h"
+#include "convert/write_files.h"
+#include "obj/writer.h"
 #include "tests/support/model_builder.h"
 #include "tests/support/process.h"
 

@@ -1,5 +1,5 @@
-// Textures for the materials: the game's BMP files, found beside the model
-// and turned into PNG for embedding.
+// Textures for the materials: the game's BMP files, turned into PNG for
+// embedding.
 #pragma once
 
 #include <cstddef>
@@ -8,8 +8,6 @@
 #include <string>
 #include <unordered_map>
 #include <vector>
-
-#include "model/model.h"
 
 namespace ulv {
 
@@ -30,10 +28,13 @@ struct TextureSet {
 // reason in a few words (for example "not a BMP file").
 std::optional<PngImage> bmpToPng(const std::uint8_t* data, std::size_t size, std::string& why);
 
-// Finds each material's file NAME.BMP in `folder` (UTF-8), the name matched
-// without regard to case, and converts it. Each texture that cannot be used
-// adds one line to `notes`, naming it and saying why.
-TextureSet loadTextures(const Model& model, const std::string& folder,
-                        std::vector<std::string>& notes);
+// An image that glTF holds (PNG, JPEG or BMP) as PNG for embedding; PNG
+// files as they are, once they are known to decode.
+std::optional<PngImage> imageToPng(const std::uint8_t* data, std::size_t size, std::string& why);
+
+// An image as the game's textures are: an uncompressed 24-bit BMP, without
+// the alpha channel.
+std::optional<std::vector<std::uint8_t>> imageToBmp(const std::uint8_t* data, std::size_t size,
+                                                    std::string& why);
 
 } // namespace ulv

@@ -6,9 +6,12 @@
 #include <iostream>
 #include <sstream>
 
-#include "export/gltf_writer.h"
-#include "export/obj_writer.h"
-#include "model/reader.h"
+#include "convert/outputs.h"
+#include "convert/textures.h"
+#include "convert/write_files.h"
+#include "gltf/writer.h"
+#include "mod/reader.h"
+#include "obj/writer.h"
 
 int main(int argc, char** argv) {
     if (argc != 3) {

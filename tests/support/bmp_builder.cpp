@@ -1,5 +1,7 @@
 #include "tests/support/bmp_builder.h"
 
+#include <algorithm>
+
 namespace ulv {
 namespace {
 
@@ -52,10 +54,56 @@ std::vector<Rgb> quadrants(std::uint32_t width, std::uint32_t height, Rgb colour
     return pixels;
 }
 
+namespace {
+
+Rgb shade(Rgb colour, int percent) {
+    const auto scale = [percent](std::uint8_t c) {
+        return static_cast<std::uint8_t>(std::min(255, c * percent / 100));
+    };
+    return {scale(colour.r), scale(colour.g), scale(colour.b)};
+}
+
+// Vertical planks with dark joints and a little grain.
+std::vector<Rgb> planks(std::uint32_t size) {
+    std::vector<Rgb> pixels;
+    for (std::uint32_t y = 0; y < size; ++y)
+        for (std::uint32_t x = 0; x < size; ++x) {
+            const std::uint32_t plank = x / 8;
+            const int grain = ((x * 7 + y * 3 + plank * 11) % 13 < 2) ? 85 : 100;
+            pixels.push_back(x % 8 == 0 ? Rgb{70, 42, 20}
+                                        : shade({166, 112, 62}, grain - int(plank % 2) * 8));
+        }
+    return pixels;
+}
+
+// Corrugated sheets: ridges across, lit from one side.
+std::vector<Rgb> corrugated(std::uint32_t size) {
+    static const int light[8] = {70, 85, 100, 112, 118, 110, 95, 78};
+    std::vector<Rgb> pixels;
+    for (std::uint32_t y = 0; y < size; ++y)
+        for (std::uint32_t x = 0; x < size; ++x)
+            pixels.push_back(shade({150, 160, 172}, light[x % 8]));
+    return pixels;
+}
+
+// Four panes of sky in a white frame.
+std::vector<Rgb> window(std::uint32_t size) {
+    std::vector<Rgb> pixels;
+    for (std::uint32_t y = 0; y < size; ++y)
+        for (std::uint32_t x = 0; x < size; ++x) {
+            const bool frame = x < 2 || y < 2 || x >= size - 2 || y >= size - 2 ||
+                               x / 2 == size / 4 || y / 2 == size / 4;
+            pixels.push_back(frame ? Rgb{240, 240, 235} : shade({90, 170, 230}, 80 + int(y) * 2));
+        }
+    return pixels;
+}
+
+} // namespace
+
 std::vector<std::pair<std::string, Bytes>> sampleTextures() {
-    return {{"WOOD.BMP", makeBmp(16, 16, quadrants(16, 16, {160, 100, 40}))},
-            {"Metal.bmp", makeBmp(16, 8, quadrants(16, 8, {120, 130, 150}))},
-            {"GLASS.bmp", makeBmp(8, 8, quadrants(8, 8, {60, 160, 220}))}};
+    return {{"WOOD.BMP", makeBmp(32, 32, planks(32))},
+            {"Metal.bmp", makeBmp(32, 32, corrugated(32))},
+            {"GLASS.bmp", makeBmp(32, 32, window(32))}};
 }
 
 } // namespace ulv

@@ -68,11 +68,15 @@ std::vector<HostileModel> hostileModels() {
     const float big = std::numeric_limits<float>::max();
     std::vector<HostileModel> cases;
 
-    cases.push_back({"no_meshes", makeModel({}), {}, {R"("scenes":[{}])"}, {"nodes", "meshes"}});
+    cases.push_back({"no_meshes",
+                     makeModel({}),
+                     {},
+                     {R"("scenes":[{"extras":{"ulvane_header":)"},
+                     {"nodes", "meshes"}});
     cases.push_back({"mesh_without_sections",
                      makeModel({makeMesh(identityTransform, {})}),
                      {},
-                     {R"("nodes":[{"name":"mesh0"}])"},
+                     {R"("nodes":[{"name":"mesh0","extras":{"ulvane_mesh":)"},
                      {"meshes", "buffers"}});
     cases.push_back(
         {"sections_without_vertices_or_triangles",

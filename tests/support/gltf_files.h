@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "export/gltf_writer.h"
+#include "gltf/writer.h"
 
 namespace ulv {
 

@@ -1,28 +1,15 @@
-// Writes .MOD bytes from model records: the sample model, test fixtures and
-// benchmark models all come from here.
+// Model records for the sample model, test fixtures and benchmark models,
+// written as model files by the library's own writer.
 #pragma once
 
 #include <cstdint>
 #include <string_view>
 #include <vector>
 
+#include "mod/writer.h"
 #include "model/model.h"
 
 namespace ulv {
-
-using Bytes = std::vector<std::uint8_t>;
-
-// The 24-byte file header, and the version extension for version 1.9.
-void appendFileHeader(Bytes& out, const Model& model);
-// The 80-byte mesh header, tag included; not its sections.
-void appendMeshHeader(Bytes& out, const Mesh& mesh);
-// The 60-byte section header, tag included, and its four arrays.
-void appendSection(Bytes& out, const MeshSection& section);
-// The whole model, every block right after the previous one.
-Bytes encodeModel(const Model& model);
-
-void appendU32(Bytes& out, std::uint32_t value);
-void appendF32(Bytes& out, float value);
 
 // A section whose counts match its arrays; faceCount and lodCount are made up.
 MeshSection makeSection(std::string_view material, std::vector<float> positions,

@@ -1,0 +1,227 @@
+#include "gltf/stored.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <unordered_map>
+
+namespace ulv {
+
+World::World(const std::array<double, 16>& matrix) : m(matrix) {
+    identity = true;
+    for (std::size_t i = 0; i < 16; ++i)
+        identity = identity && m[i] == (i % 5 == 0 ? 1.0 : 0.0);
+    normals = normalMatrixOf(asTransform());
+}
+
+Transform World::asTransform() const {
+    Transform t;
+    for (std::size_t c = 0; c < 4; ++c)
+        for (std::size_t r = 0; r < 3; ++r)
+            t.m[3 * c + r] = static_cast<float>(m[4 * c + r]);
+    return t;
+}
+
+void World::position(const float* q, float* out) const {
+    if (identity) {
+        std::copy_n(q, 3, out);
+        return;
+    }
+    for (std::size_t r = 0; r < 3; ++r)
+        out[r] = static_cast<float>(m[r] * q[0] + m[4 + r] * q[1] + m[8 + r] * q[2] + m[12 + r]);
+}
+
+void World::normal(const float* n, float* out) const {
+    std::copy_n(n, 3, out);
+    if (!identity)
+        moveNormals(normals, out, 1);
+}
+
+void makeFlat(Primitive& p) {
+    std::vector<float> positions, normals, texCoords;
+    std::vector<std::uint32_t> indices;
+    for (std::size_t t = 0; t < p.triangles(); ++t) {
+        const std::uint32_t* c = p.indices.data() + 3 * t;
+        const float* a = p.positions.data() + 3 * c[0];
+        const float* b = p.positions.data() + 3 * c[1];
+        const float* d = p.positions.data() + 3 * c[2];
+        double u[3], v[3];
+        for (int i = 0; i < 3; ++i) {
+            u[i] = double{b[i]} - a[i];
+            v[i] = double{d[i]} - a[i];
+        }
+        double n[3] = {u[1] * v[2] - u[2] * v[1], u[2] * v[0] - u[0] * v[2],
+                       u[0] * v[1] - u[1] * v[0]};
+        const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+        // A degenerate triangle shows nothing; any direction serves it.
+        if (!(length > 0) || !std::isfinite(length)) {
+            n[0] = n[1] = 0;
+            n[2] = 1;
+        } else {
+            for (double& x : n)
+                x /= length;
+        }
+        for (int k = 0; k < 3; ++k) {
+            indices.push_back(static_cast<std::uint32_t>(positions.size() / 3));
+            positions.insert(positions.end(), p.positions.begin() + 3 * c[k],
+                             p.positions.begin() + 3 * c[k] + 3);
+            for (const double x : n)
+                normals.push_back(static_cast<float>(x));
+            texCoords.insert(texCoords.end(), p.texCoords.begin() + 2 * c[k],
+                             p.texCoords.begin() + 2 * c[k] + 2);
+        }
+    }
+    p.positions = std::move(positions);
+    p.normals = std::move(normals);
+    p.texCoords = std::move(texCoords);
+    p.indices = std::move(indices);
+}
+
+Frame::Frame(const World& world, const Transform& transform, bool fromWorld)
+    : world_(&world), transform_(transform), direct_(fromWorld) {
+    if (!direct_) {
+        positions_.emplace(transform);
+        normals_.emplace(transform);
+    }
+}
+
+void Frame::useKept(const std::vector<StoredValue>& values, std::uint32_t section) {
+    kept_.clear();
+    for (const StoredValue& value : values)
+        if (value.section == section)
+            kept_[std::uint64_t{value.vertex} << 1 | value.normal] = &value;
+}
+
+const float* Frame::keptFor(std::uint32_t vertex, bool normal, const float* target) const {
+    const auto found = kept_.find(std::uint64_t{vertex} << 1 | normal);
+    if (found == kept_.end())
+        return nullptr;
+    float moved[3];
+    std::copy_n(found->second->value, 3, moved);
+    if (normal) {
+        if (!moveNormals(normalMatrixOf(transform_), moved, 1))
+            return nullptr;
+    } else {
+        float lo[3], hi[3];
+        movePositions(transform_, moved, 1, lo, hi);
+    }
+    return std::memcmp(moved, target, sizeof moved) == 0 ? found->second->value : nullptr;
+}
+
+void Frame::storePosition(const float* q, float* out, std::uint32_t vertex) {
+    if (direct_) {
+        std::copy_n(q, 3, out);
+        return;
+    }
+    float w[3];
+    world_->position(q, w);
+    if (const float* kept = keptFor(vertex, false, w)) {
+        std::copy_n(kept, 3, out);
+        return;
+    }
+    inexact_ += !positions_->storedFor(w, out);
+}
+
+void Frame::storeNormal(const float* n, float* out, std::uint32_t vertex) {
+    if (direct_ || (n[0] == 0 && n[1] == 0 && n[2] == 0)) {
+        std::copy_n(n, 3, out);
+        return;
+    }
+    float w[3];
+    world_->normal(n, w);
+    if (const float* kept = keptFor(vertex, true, w)) {
+        std::copy_n(kept, 3, out);
+        return;
+    }
+    inexact_ += !normals_->storedFor(w, out);
+}
+
+std::array<char, 32> nameField(const std::string& name) {
+    std::array<char, 32> field{};
+    std::memcpy(field.data(), name.data(), std::min(name.size(), field.size()));
+    return field;
+}
+
+MeshSection fieldsLike(const MeshSection* like, const std::string& name) {
+    MeshSection s;
+    s.tag = MGRP_TAG;
+    s.materialName = nameField(name);
+    s.lodCount = 1;
+    if (like) {
+        s.opaqueWord1 = like->opaqueWord1;
+        s.lodCount = like->lodCount;
+        s.opaqueWord2 = like->opaqueWord2;
+    }
+    return s;
+}
+
+void nameSection(MeshSection& s, const std::string& name) {
+    if (materialNameOf(s) != name)
+        s.materialName = nameField(name);
+}
+
+void setCounts(MeshSection& s, bool faceCountFollows) {
+    s.vertexCount = static_cast<std::uint32_t>(s.positions.size() / 3);
+    s.triangleCount = static_cast<std::uint32_t>(s.indices.size() / 3);
+    if (faceCountFollows)
+        s.faceCount = s.triangleCount;
+}
+
+std::vector<MeshSection> sectionsOf(const Primitive& p, const std::vector<std::size_t>& chosen,
+                                    bool ours, const MeshSection& fields, Frame& frame,
+                                    bool faceCountFollows) {
+    std::vector<std::size_t> triangles = chosen;
+    if (triangles.empty())
+        for (std::size_t t = 0; t < p.triangles(); ++t)
+            triangles.push_back(t);
+    // Every vertex in order, when their numbers fit; a section of our own
+    // keeps vertices past them that no triangle uses, as the file had them.
+    const bool oneSection =
+        chosen.empty() && (p.vertices() <= maxVertices ||
+                           (ours && std::all_of(p.indices.begin(), p.indices.end(),
+                                                [](std::uint32_t c) { return c < maxVertices; })));
+    std::vector<MeshSection> out;
+    std::unordered_map<std::uint32_t, std::uint32_t> numberOf;
+    const auto addVertex = [&](MeshSection& s, std::uint32_t v) {
+        float stored[3], normal[3];
+        frame.storePosition(p.positions.data() + 3 * v, stored, v);
+        frame.storeNormal(p.normals.data() + 3 * v, normal, v);
+        s.positions.insert(s.positions.end(), stored, stored + 3);
+        s.normals.insert(s.normals.end(), normal, normal + 3);
+        s.texCoords.insert(s.texCoords.end(), p.texCoords.begin() + 2 * v,
+                           p.texCoords.begin() + 2 * v + 2);
+    };
+    if (oneSection) {
+        MeshSection& s = out.emplace_back(fields);
+        for (std::uint32_t v = 0; v < p.vertices(); ++v)
+            addVertex(s, v);
+        for (const std::size_t t : triangles)
+            s.indices.insert(s.indices.end(),
+                             p.indices.begin() + 3 * static_cast<std::ptrdiff_t>(t),
+                             p.indices.begin() + 3 * static_cast<std::ptrdiff_t>(t) + 3);
+    } else {
+        for (const std::size_t t : triangles) {
+            const std::uint32_t* c = p.indices.data() + 3 * t;
+            std::size_t fresh = 0;
+            for (int k = 0; k < 3; ++k)
+                fresh += !numberOf.count(c[k]);
+            if (out.empty() || out.back().positions.size() / 3 + fresh > maxVertices) {
+                out.emplace_back(fields);
+                numberOf.clear();
+            }
+            MeshSection& s = out.back();
+            for (int k = 0; k < 3; ++k) {
+                const auto [it, added] =
+                    numberOf.emplace(c[k], static_cast<std::uint32_t>(s.positions.size() / 3));
+                if (added)
+                    addVertex(s, c[k]);
+                s.indices.push_back(it->second);
+            }
+        }
+    }
+    for (MeshSection& s : out)
+        setCounts(s, faceCountFollows);
+    return out;
+}
+
+} // namespace ulv
