@@ -12,7 +12,8 @@ build=${1:-build/addon}
 zip=${2:-}
 
 source scripts/need.sh
-need blender python3 python3-numpy flake8 cmake g++ make libstb-dev libcli11-dev
+need blender python3 python3-numpy flake8 cmake g++ make libstb-dev libcli11-dev libtinygltf-dev \
+    nlohmann-json3-dev
 
 echo "== flake8"
 flake8 --max-line-length=100 blender
