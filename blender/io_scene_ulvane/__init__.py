@@ -300,6 +300,8 @@ class ExportUlvane(bpy.types.Operator, ExportHelper):
                 return {'CANCELLED'}
             counts = tool.section_counts(lines)
             name = os.path.basename(target)
+            for line in tool.notes(lines):
+                self.report({'WARNING'}, "%s: %s" % (name, line))
             if counts is None:
                 self.report({'WARNING'}, "Exported %s; ulvtool gave no section counts" % name)
             else:

@@ -116,6 +116,11 @@ def section_counts(lines):
     return None
 
 
+def notes(lines):
+    """What else ulvtool said: its notes on what changed on the way."""
+    return [line.strip() for line in lines if not _COUNTS.fullmatch(line.strip())]
+
+
 def mod_path(path):
     """PATH ending in .mod in any case, as given, else with .mod added.
 
