@@ -77,6 +77,8 @@ scene.display.shading.color_type = 'TEXTURE'
 scene.display.render_aa = '8'
 scene.display_settings.display_device = 'sRGB'
 scene.view_settings.view_transform = 'Standard'
+# No dither noise: flat colours keep the PNG small.
+scene.render.dither_intensity = 0
 scene.render.image_settings.file_format = 'PNG'
 scene.render.image_settings.color_mode = 'RGB'
 scene.render.image_settings.compression = 100

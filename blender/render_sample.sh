@@ -9,7 +9,8 @@ build=${1:-build/addon}
 out=${2:-blender/sample.png}
 
 source scripts/need.sh
-need blender python3-numpy xvfb xauth libgl1-mesa-dri cmake g++ make libstb-dev libcli11-dev
+need blender python3-numpy xvfb xauth libgl1-mesa-dri cmake g++ make libstb-dev libcli11-dev \
+    libtinygltf-dev nlohmann-json3-dev
 
 [ -f "$build/CMakeCache.txt" ] || cmake -S . -B "$build" -DULVTOOL_TESTS=OFF >/dev/null
 cmake --build "$build" -j "$(nproc)" --target ulvtool >/dev/null
