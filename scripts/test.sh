@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what the tests need, then builds and runs the whole suite twice:
 # warnings as errors, then under AddressSanitizer and UndefinedBehaviorSanitizer;
-# the writers' and the batch tool's tests also under ThreadSanitizer.
+# the writers' and the batch tool's tests also under ThreadSanitizer; then the
+# packages, and the Blender add-on from its zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -52,3 +53,7 @@ bash scripts/windows.sh build/win
 
 echo "== release packages, the .deb installed, the library and a project built against it"
 bash scripts/package.sh build/test build/win build/packages
+
+echo "== the Blender add-on: the packages' zip installed in headless Blender"
+addon=(build/packages/ulvtool-blender-*.zip) # one: package.sh checks it
+bash scripts/blender.sh build/test "${addon[0]}"
