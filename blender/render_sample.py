@@ -79,6 +79,10 @@ scene.display_settings.display_device = 'sRGB'
 scene.view_settings.view_transform = 'Standard'
 # No dither noise: flat colours keep the PNG small.
 scene.render.dither_intensity = 0
+# No date or render time in the file: the same model gives the same bytes.
+for setting in dir(scene.render):
+    if setting.startswith("use_stamp"):
+        setattr(scene.render, setting, False)
 scene.render.image_settings.file_format = 'PNG'
 scene.render.image_settings.color_mode = 'RGB'
 scene.render.image_settings.compression = 100
