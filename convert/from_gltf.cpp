@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <memory>
 #include <set>
 
 #include "platform/files.h"
@@ -37,22 +37,42 @@ std::optional<GltfScene> readGltfFile(const std::string& path, Notes& notes) {
     std::ifstream in(file, std::ios::binary);
     if (!in)
         return std::nullopt;
-    const std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)),
-                                          std::istreambuf_iterator<char>());
+    // Whole, in one read when the size is known; a pipe a piece at a time.
+    // The buffer is not cleared first: every byte used is read into it.
+    std::unique_ptr<std::uint8_t[]> bytes;
+    std::size_t size = 0, got = 0;
+    if (fs::is_regular_file(file, error)) {
+        size = static_cast<std::size_t>(fs::file_size(file, error));
+        bytes.reset(new std::uint8_t[size]);
+        in.read(reinterpret_cast<char*>(bytes.get()), static_cast<std::streamsize>(size));
+        got = static_cast<std::size_t>(in.gcount());
+    }
+    while (in && in.peek() != std::ifstream::traits_type::eof()) {
+        const std::size_t larger = std::max(2 * size, got + (std::size_t{1} << 20));
+        std::unique_ptr<std::uint8_t[]> more(new std::uint8_t[larger]);
+        std::copy_n(bytes.get(), got, more.get());
+        bytes = std::move(more);
+        size = larger;
+        in.read(reinterpret_cast<char*>(bytes.get() + got),
+                static_cast<std::streamsize>(size - got));
+        got += static_cast<std::size_t>(in.gcount());
+    }
     const fs::path folder = file.parent_path();
     const ResourceLoader load = [&](const std::string& uri,
                                     std::string& why) -> std::optional<std::vector<std::uint8_t>> {
-        // Only names relative to the .gltf: a URL or an absolute path is
-        // nobody's file beside it.
+        // Only files in the .gltf's folder or below it: a URL, an absolute
+        // path or "..", from a file someone sent, could read anything.
         const fs::path relative = utf8Path(uri);
+        const bool climbs = std::any_of(relative.begin(), relative.end(),
+                                        [](const fs::path& part) { return part == ".."; });
         if (uri.find(':') != std::string::npos || relative.is_absolute() ||
-            relative.has_root_name() || relative.has_root_directory()) {
+            relative.has_root_name() || relative.has_root_directory() || climbs) {
             why = "not a file beside the .gltf";
             return std::nullopt;
         }
         return readPlainFile(folder / relative, maxResourceSize, why);
     };
-    return readGltf(bytes.data(), bytes.size(), load, notes);
+    return readGltf(bytes.get(), got, load, notes);
 }
 
 TextureSet texturesOf(const GltfScene& scene,

@@ -72,17 +72,22 @@ double distance(const float* a, const float* b) {
     return d;
 }
 
+// The float `ulps` steps from `value`, counting across 0 as floats are
+// ordered (-0 and +0 one step apart); a step past the largest float is
+// infinity.
 float step(float value, int ulps) {
-    const float toward =
-        ulps > 0 ? std::numeric_limits<float>::infinity() : -std::numeric_limits<float>::infinity();
-    for (int k = 0; k < std::abs(ulps); ++k)
-        value = std::nextafter(value, toward);
-    return value;
+    if (ulps == 0 || !std::isfinite(value))
+        return value;
+    const auto bits = std::bit_cast<std::uint32_t>(value);
+    // Floats in order as integers: negative ones below -1, +0 at 0.
+    std::int64_t order = bits >> 31 ? -1 - std::int64_t{bits & 0x7FFFFFFFu} : std::int64_t{bits};
+    order += ulps;
+    constexpr std::int64_t largest = 0x7F800000; // infinity
+    order = std::clamp(order, -1 - largest, largest);
+    return std::bit_cast<float>(order < 0 ? static_cast<std::uint32_t>(-1 - order) | 0x80000000u
+                                          : static_cast<std::uint32_t>(order));
 }
 
-// Tries `start` and the floats up to `reach` steps from it in each
-// coordinate, nearest first, until `image` of one is `target`. Keeps the
-// nearest image seen in `best`.
 template <typename Image> bool search(const float (&start)[3], int reach, const float* target,
                                       const Image& image, float (&best)[3], double& bestDistance) {
     for (int radius = 0; radius <= reach; ++radius) {
@@ -108,6 +113,33 @@ template <typename Image> bool search(const float (&start)[3], int reach, const 
                     }
                 }
     }
+    return false;
+}
+
+// As search(), moving only the coordinates not `fixed`.
+template <typename Image> bool searchFree(const float (&start)[3], const bool (&fixed)[3],
+                                          int reach, const float* target, const Image& image,
+                                          float (&best)[3], double& bestDistance) {
+    const int rx = fixed[0] ? 0 : reach, ry = fixed[1] ? 0 : reach, rz = fixed[2] ? 0 : reach;
+    for (int dx = -rx; dx <= rx; ++dx)
+        for (int dy = -ry; dy <= ry; ++dy)
+            for (int dz = -rz; dz <= rz; ++dz) {
+                const float candidate[3] = {step(start[0], dx), step(start[1], dy),
+                                            step(start[2], dz)};
+                float moved[3];
+                if (!image(candidate, moved))
+                    continue;
+                if (sameBits(moved, target)) {
+                    std::copy_n(candidate, 3, best);
+                    bestDistance = 0;
+                    return true;
+                }
+                const double d = distance(moved, target);
+                if (d < bestDistance) {
+                    bestDistance = d;
+                    std::copy_n(candidate, 3, best);
+                }
+            }
     return false;
 }
 
@@ -216,7 +248,8 @@ bool PositionInverse::storedFor(const float* target, float* stored) const {
     toFloats(solved, start);
     float best[3] = {start[0], start[1], start[2]};
     double bestDistance = std::numeric_limits<double>::infinity();
-    if (search(start, 0, target, image, best, bestDistance)) {
+    // Most often the rounded solution or one a step away.
+    if (search(start, 1, target, image, best, bestDistance)) {
         std::copy_n(best, 3, stored);
         return true;
     }
@@ -244,8 +277,9 @@ bool PositionInverse::storedFor(const float* target, float* stored) const {
     }
     std::sort(order, order + 3,
               [&](std::size_t a, std::size_t b) { return counts[a] < counts[b]; });
+    // At most two: the third is always fitted to what the others leave.
     std::size_t tries = 1;
-    for (const std::size_t j : order) {
+    for (const std::size_t j : {order[0], order[1]}) {
         if (counts[j] > 64 || choices[j].empty() || tries * choices[j].size() > 4096)
             break;
         tries *= choices[j].size();
@@ -260,7 +294,10 @@ bool PositionInverse::storedFor(const float* target, float* stored) const {
                 float candidate[3] = {x, y, z};
                 if (!(fixed[0] && fixed[1] && fixed[2]))
                     fitFree(candidate, fixed, target);
-                if (search(candidate, 1, target, image, best, bestDistance)) {
+                // Every combination of the few is tried as it is; the many
+                // a step either way too.
+                const int reachFree = fixed[0] && fixed[1] && fixed[2] ? 0 : 1;
+                if (searchFree(candidate, fixed, reachFree, target, image, best, bestDistance)) {
                     std::copy_n(best, 3, stored);
                     return true;
                 }

@@ -13,14 +13,14 @@ bool near(double a, double b, double tolerance, bool relative) {
 }
 
 bool sameCorner(const Form& a, std::uint32_t va, const Form& b, std::uint32_t vb) {
-    for (int i = 0; i < 3; ++i)
+    for (std::uint32_t i = 0; i < 3; ++i)
         if (!near(a.positions[3 * va + i], b.positions[3 * vb + i], positionTolerance, true))
             return false;
-    for (int i = 0; i < 2; ++i)
+    for (std::uint32_t i = 0; i < 2; ++i)
         if (!near(a.texCoords[2 * va + i], b.texCoords[2 * vb + i], texCoordTolerance, true))
             return false;
     if (!a.normals.empty() && !b.normals.empty())
-        for (int i = 0; i < 3; ++i)
+        for (std::uint32_t i = 0; i < 3; ++i)
             if (!near(a.normals[3 * va + i], b.normals[3 * vb + i], normalTolerance, false))
                 return false;
     return true;
@@ -82,7 +82,7 @@ std::vector<std::int64_t> matchTriangles(const std::vector<Form>& existing,
         const Form& form = existing[f];
         for (std::uint32_t t = 0; t < form.indices.size() / 3; ++t, ++count) {
             // Under each corner's cell: the incoming triangle may start at any.
-            for (int k = 0; k < 3; ++k) {
+            for (std::uint32_t k = 0; k < 3; ++k) {
                 const float* p = form.positions.data() + 3 * form.indices[3 * t + k];
                 cells.emplace(
                     grid.key(grid.coordinate(p[0]), grid.coordinate(p[1]), grid.coordinate(p[2])),

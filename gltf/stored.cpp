@@ -3,7 +3,10 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <thread>
 #include <unordered_map>
+
+#include "platform/threads.h"
 
 namespace ulv {
 
@@ -108,6 +111,7 @@ const float* Frame::keptFor(std::uint32_t vertex, bool normal, const float* targ
     return std::memcmp(moved, target, sizeof moved) == 0 ? found->second->value : nullptr;
 }
 
+// `out` may be `q`: it is read first.
 void Frame::storePosition(const float* q, float* out, std::uint32_t vertex) {
     if (direct_) {
         std::copy_n(q, 3, out);
@@ -122,6 +126,7 @@ void Frame::storePosition(const float* q, float* out, std::uint32_t vertex) {
     inexact_ += !positions_->storedFor(w, out);
 }
 
+// `out` may be `n`: it is read first.
 void Frame::storeNormal(const float* n, float* out, std::uint32_t vertex) {
     if (direct_ || (n[0] == 0 && n[1] == 0 && n[2] == 0)) {
         std::copy_n(n, 3, out);
@@ -134,6 +139,31 @@ void Frame::storeNormal(const float* n, float* out, std::uint32_t vertex) {
         return;
     }
     inexact_ += !normals_->storedFor(w, out);
+}
+
+void Frame::storeAll(const float* positions, const float* normals, std::size_t count,
+                     float* storedPositions, float* storedNormals) {
+    if (direct_) {
+        if (storedPositions != positions)
+            std::copy_n(positions, 3 * count, storedPositions);
+        if (storedNormals != normals)
+            std::copy_n(normals, 3 * count, storedNormals);
+        return;
+    }
+    // Each vertex on its own: pieces taken in turn by this thread and one more.
+    constexpr std::size_t piece = 4096;
+    std::atomic<std::size_t> next{0};
+    auto work = [&] {
+        for (std::size_t first; (first = next.fetch_add(piece)) < count;) {
+            const std::size_t last = std::min(count, first + piece);
+            for (std::size_t v = first; v < last; ++v) {
+                const auto vertex = static_cast<std::uint32_t>(v);
+                storePosition(positions + 3 * v, storedPositions + 3 * v, vertex);
+                storeNormal(normals + 3 * v, storedNormals + 3 * v, vertex);
+            }
+        }
+    };
+    runShared(work, count > 4 * piece && std::thread::hardware_concurrency() > 1);
 }
 
 std::array<char, 32> nameField(const std::string& name) {
@@ -167,13 +197,9 @@ void setCounts(MeshSection& s, bool faceCountFollows) {
         s.faceCount = s.triangleCount;
 }
 
-std::vector<MeshSection> sectionsOf(const Primitive& p, const std::vector<std::size_t>& chosen,
-                                    bool ours, const MeshSection& fields, Frame& frame,
+std::vector<MeshSection> sectionsOf(Primitive& p, const std::vector<std::size_t>& chosen, bool ours,
+                                    const MeshSection& fields, Frame& frame,
                                     bool faceCountFollows) {
-    std::vector<std::size_t> triangles = chosen;
-    if (triangles.empty())
-        for (std::size_t t = 0; t < p.triangles(); ++t)
-            triangles.push_back(t);
     // Every vertex in order, when their numbers fit; a section of our own
     // keeps vertices past them that no triangle uses, as the file had them.
     const bool oneSection =
@@ -192,14 +218,19 @@ std::vector<MeshSection> sectionsOf(const Primitive& p, const std::vector<std::s
                            p.texCoords.begin() + 2 * v + 2);
     };
     if (oneSection) {
+        // In place: each vertex is read before its stored value is written.
         MeshSection& s = out.emplace_back(fields);
-        for (std::uint32_t v = 0; v < p.vertices(); ++v)
-            addVertex(s, v);
-        for (const std::size_t t : triangles)
-            s.indices.insert(s.indices.end(),
-                             p.indices.begin() + 3 * static_cast<std::ptrdiff_t>(t),
-                             p.indices.begin() + 3 * static_cast<std::ptrdiff_t>(t) + 3);
+        frame.storeAll(p.positions.data(), p.normals.data(), p.vertices(), p.positions.data(),
+                       p.normals.data());
+        s.positions = std::move(p.positions);
+        s.normals = std::move(p.normals);
+        s.texCoords = std::move(p.texCoords);
+        s.indices = std::move(p.indices);
     } else {
+        std::vector<std::size_t> triangles = chosen;
+        if (triangles.empty())
+            for (std::size_t t = 0; t < p.triangles(); ++t)
+                triangles.push_back(t);
         for (const std::size_t t : triangles) {
             const std::uint32_t* c = p.indices.data() + 3 * t;
             std::size_t fresh = 0;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -61,6 +62,9 @@ class Frame {
     void storePosition(const float* q, float* out, std::uint32_t vertex);
     // A normal of no direction stays as it is: a section that had none.
     void storeNormal(const float* n, float* out, std::uint32_t vertex);
+    // Both for vertices [0, count), on two threads when there are many.
+    void storeAll(const float* positions, const float* normals, std::size_t count,
+                  float* storedPositions, float* storedNormals);
     std::uint64_t inexact() const { return inexact_; }
 
   private:
@@ -72,7 +76,7 @@ class Frame {
     std::optional<PositionInverse> positions_;
     std::optional<NormalInverse> normals_;
     std::unordered_map<std::uint64_t, const StoredValue*> kept_;
-    std::uint64_t inexact_ = 0; // values for which no exact stored one was found
+    std::atomic<std::uint64_t> inexact_{0}; // values for which no exact stored one was found
 };
 
 std::array<char, 32> nameField(const std::string& name);
@@ -95,9 +99,9 @@ inline void reverseCorners(std::uint32_t* corners) { std::swap(corners[1], corne
 // when empty), their vertices stored through `frame`. `ours`: a primitive
 // of our own, which keeps every vertex in order, even those no triangle
 // uses, as long as its numbers fit. Otherwise more vertices than 16 bits
-// number are shared out over several sections.
-std::vector<MeshSection> sectionsOf(const Primitive& p, const std::vector<std::size_t>& chosen,
-                                    bool ours, const MeshSection& fields, Frame& frame,
-                                    bool faceCountFollows);
+// number are shared out over several sections. The primitive may give up
+// its texture coordinates and triangles.
+std::vector<MeshSection> sectionsOf(Primitive& p, const std::vector<std::size_t>& chosen, bool ours,
+                                    const MeshSection& fields, Frame& frame, bool faceCountFollows);
 
 } // namespace ulv

@@ -167,19 +167,25 @@ void restoreOrder(Primitive& p, const SectionEntry& entry) {
 
 class Assembly {
   public:
-    Assembly(const GltfScene& scene, const Model* templ, Notes& notes)
+    Assembly(GltfScene& scene, const Model* templ, Notes& notes)
         : scene_(scene), templ_(templ), notes_(notes), names_(materialNames(scene, notes)) {}
 
     ModelFromGltf run();
 
   private:
-    std::vector<Primitive> primitivesOf(const GltfMeshNode& node);
+    std::vector<Primitive> primitivesOf(GltfMeshNode& node);
     void fromEntries(Mesh& mesh, std::vector<Primitive>& primitives,
                      const std::vector<SectionEntry>& entries,
                      const std::vector<std::int64_t>& entryOf, Frame& frame,
                      const std::vector<StoredValue>& stored);
     void overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>& primitives,
-                      const World& world, Frame& frame, std::vector<Reuse::Place>& places);
+                      const World& world, Frame& frame, std::vector<Reuse::Place>& places,
+                      const std::vector<SectionEntry>& entries,
+                      const std::vector<std::int64_t>& entryOf,
+                      const std::vector<StoredValue>& stored);
+    void addOurs(Mesh& mesh, Primitive& p, const SectionEntry& entry, std::uint32_t number,
+                 Frame& frame, const std::vector<StoredValue>& stored,
+                 std::vector<Reuse::Place>* places);
     void addNew(Mesh& mesh, const Primitive& p, const std::vector<std::size_t>& triangles,
                 Frame& frame, std::vector<Reuse::Place>* places, bool reverseNew);
     const MeshSection* like(const Mesh& mesh) const {
@@ -188,7 +194,7 @@ class Assembly {
         return first_;
     }
 
-    const GltfScene& scene_;
+    GltfScene& scene_;
     const Model* templ_;
     Notes& notes_;
     std::vector<std::string> names_;
@@ -198,21 +204,21 @@ class Assembly {
     std::uint64_t inexact_ = 0;
 };
 
-std::vector<Primitive> Assembly::primitivesOf(const GltfMeshNode& node) {
+std::vector<Primitive> Assembly::primitivesOf(GltfMeshNode& node) {
     std::vector<Primitive> primitives;
-    for (const GltfPrimitive& g : node.primitives) {
+    for (GltfPrimitive& g : node.primitives) {
         Primitive& p = primitives.emplace_back();
         if (g.material >= 0 && static_cast<std::size_t>(g.material) < names_.size()) {
             p.name = names_[static_cast<std::size_t>(g.material)];
             p.image = scene_.materials[static_cast<std::size_t>(g.material)].image;
         }
-        p.positions = g.positions;
-        p.normals = g.normals;
-        p.texCoords = g.texCoords;
+        p.hadNormals = !g.normals.empty();
+        p.positions = std::move(g.positions);
+        p.normals = std::move(g.normals);
+        p.texCoords = std::move(g.texCoords);
         if (p.texCoords.empty())
             p.texCoords.assign(2 * p.vertices(), 0.0f);
-        p.indices = g.indices;
-        p.hadNormals = !g.normals.empty();
+        p.indices = std::move(g.indices);
     }
     return primitives;
 }
@@ -225,6 +231,26 @@ void Assembly::addNew(Mesh& mesh, const Primitive& p, const std::vector<std::siz
             reverseCorners(turned.indices.data() + 3 * t);
     const MeshSection fields = fieldsLike(like(mesh), p.name);
     for (MeshSection& s : sectionsOf(turned, triangles, false, fields, frame, true)) {
+        mesh.sections.push_back(std::move(s));
+        if (places)
+            places->push_back({});
+        ++out_.reuse.added;
+    }
+}
+
+// A primitive of our own as the section it was: its fields, its stored
+// order and the values the writer kept for it.
+void Assembly::addOurs(Mesh& mesh, Primitive& p, const SectionEntry& entry, std::uint32_t number,
+                       Frame& frame, const std::vector<StoredValue>& stored,
+                       std::vector<Reuse::Place>* places) {
+    restoreOrder(p, entry);
+    MeshSection fields = entry.fields;
+    fields.tag = MGRP_TAG;
+    nameSection(fields, p.name);
+    frame.useKept(stored, number);
+    std::vector<MeshSection> made = sectionsOf(p, {}, true, fields, frame, false);
+    frame.useKept({}, 0);
+    for (MeshSection& s : made) {
         mesh.sections.push_back(std::move(s));
         if (places)
             places->push_back({});
@@ -251,18 +277,8 @@ void Assembly::fromEntries(Mesh& mesh, std::vector<Primitive>& primitives,
         }
         if (primitiveOf[j] < 0)
             continue; // its primitive is gone
-        Primitive& p = primitives[static_cast<std::size_t>(primitiveOf[j])];
-        restoreOrder(p, e);
-        MeshSection fields = e.fields;
-        fields.tag = MGRP_TAG;
-        nameSection(fields, p.name);
-        frame.useKept(stored, static_cast<std::uint32_t>(j));
-        std::vector<MeshSection> made = sectionsOf(p, {}, true, fields, frame, false);
-        frame.useKept({}, 0);
-        for (MeshSection& s : made) {
-            mesh.sections.push_back(std::move(s));
-            ++out_.reuse.added;
-        }
+        addOurs(mesh, primitives[static_cast<std::size_t>(primitiveOf[j])], e,
+                static_cast<std::uint32_t>(j), frame, stored, nullptr);
     }
     for (std::size_t k = 0; k < primitives.size(); ++k)
         if (entryOf[k] < 0)
@@ -270,7 +286,10 @@ void Assembly::fromEntries(Mesh& mesh, std::vector<Primitive>& primitives,
 }
 
 void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>& primitives,
-                            const World& world, Frame& frame, std::vector<Reuse::Place>& places) {
+                            const World& world, Frame& frame, std::vector<Reuse::Place>& places,
+                            const std::vector<SectionEntry>& entries,
+                            const std::vector<std::int64_t>& entryOf,
+                            const std::vector<StoredValue>& stored) {
     std::vector<TemplateForm> forms;
     std::vector<Form> existing, incoming;
     for (const MeshSection& s : old.sections) {
@@ -364,7 +383,7 @@ void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>&
                                      s.texCoords.begin() + 2 * v + 2);
         }
         for (const std::uint32_t t : triangles)
-            for (int c = 0; c < 3; ++c)
+            for (std::uint32_t c = 0; c < 3; ++c)
                 changed.indices.push_back(numberOf.at(s.indices[3 * t + c]));
         std::uint64_t reversed = 0;
         for (const bool r : form.reversed)
@@ -376,6 +395,11 @@ void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>&
         for (const auto& [p, t] : newOf[k])
             byPrimitive[p].push_back(t);
         std::vector<std::pair<std::size_t, std::vector<std::size_t>>> overflow;
+        MeshSection fields = changed;
+        fields.positions.clear();
+        fields.normals.clear();
+        fields.texCoords.clear();
+        fields.indices.clear();
         for (std::size_t p = 0; p < primitives.size(); ++p) {
             if (byPrimitive[p].empty())
                 continue;
@@ -384,7 +408,7 @@ void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>&
                 for (std::size_t t = 0; t < turned.triangles(); ++t)
                     reverseCorners(turned.indices.data() + 3 * t);
             std::vector<MeshSection> made =
-                sectionsOf(turned, byPrimitive[p], false, changed, frame, false);
+                sectionsOf(turned, byPrimitive[p], false, fields, frame, false);
             if (made.size() == 1 &&
                 changed.positions.size() / 3 + made[0].positions.size() / 3 <= maxVertices) {
                 const auto base = static_cast<std::uint32_t>(changed.positions.size() / 3);
@@ -407,9 +431,17 @@ void Assembly::overTemplate(Mesh& mesh, const Mesh& old, std::vector<Primitive>&
         for (const auto& [p, list] : overflow)
             addNew(mesh, primitives[p], list, frame, &places, reverseNew);
     }
-    for (std::size_t p = 0; p < primitives.size(); ++p)
-        if (!addedOf[p].empty())
+    // A primitive none of whose triangles the template has: one of our own
+    // comes back as the section it was, any other as a new one.
+    for (std::size_t p = 0; p < primitives.size(); ++p) {
+        if (addedOf[p].empty())
+            continue;
+        if (addedOf[p].size() == primitives[p].triangles() && entryOf[p] >= 0)
+            addOurs(mesh, primitives[p], entries[static_cast<std::size_t>(entryOf[p])],
+                    static_cast<std::uint32_t>(entryOf[p]), frame, stored, &places);
+        else
             addNew(mesh, primitives[p], addedOf[p], frame, &places, winding_.reverseNew());
+    }
 }
 
 ModelFromGltf Assembly::run() {
@@ -456,7 +488,7 @@ ModelFromGltf Assembly::run() {
         }
 
     for (std::size_t i = 0; i < scene_.nodes.size(); ++i) {
-        const GltfMeshNode& node = scene_.nodes[i];
+        GltfMeshNode& node = scene_.nodes[i];
         const World world(node.world);
         Mesh& mesh = model.meshes.emplace_back();
         mesh.tag = MESH_TAG;
@@ -512,19 +544,19 @@ ModelFromGltf Assembly::run() {
             if (!p.name.empty())
                 out_.imageOfName.emplace(p.name, p.image);
 
+        std::vector<StoredValue> stored;
+        const std::string* storedText = extraOf(node.meshExtras, storedKey);
+        if (!storedText)
+            storedText = extraOf(node.nodeExtras, storedKey);
+        if (storedText)
+            if (auto values = readStoredExtras(*storedText))
+                stored = std::move(*values);
         if (old) {
             out_.reuse.meshes.push_back(static_cast<std::int64_t>(i));
             std::vector<Reuse::Place>& places = out_.reuse.sections.emplace_back();
-            overTemplate(mesh, *old, primitives, world, frame, places);
+            overTemplate(mesh, *old, primitives, world, frame, places, entries, entryOf, stored);
         } else {
             out_.reuse.meshes.push_back(Reuse::none);
-            std::vector<StoredValue> stored;
-            const std::string* text = extraOf(node.meshExtras, storedKey);
-            if (!text)
-                text = extraOf(node.nodeExtras, storedKey);
-            if (text)
-                if (auto values = readStoredExtras(*text))
-                    stored = std::move(*values);
             fromEntries(mesh, primitives, entries, entryOf, frame, stored);
             out_.reuse.sections.emplace_back(mesh.sections.size());
         }
@@ -543,7 +575,7 @@ ModelFromGltf Assembly::run() {
 
 } // namespace
 
-ModelFromGltf modelOf(const GltfScene& scene, const Model* templ, Notes& notes) {
+ModelFromGltf modelOf(GltfScene& scene, const Model* templ, Notes& notes) {
     return Assembly(scene, templ, notes).run();
 }
 

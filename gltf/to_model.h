@@ -25,7 +25,8 @@ struct ModelFromGltf {
 };
 
 // `templ`: the model file the result is to be written over, or none. Notes
-// get one line for each kind of thing that changes on the way.
-ModelFromGltf modelOf(const GltfScene& scene, const Model* templ, Notes& notes);
+// get one line for each kind of thing that changes on the way. The scene's
+// primitives give up their arrays; its images stay.
+ModelFromGltf modelOf(GltfScene& scene, const Model* templ, Notes& notes);
 
 } // namespace ulv

@@ -23,7 +23,9 @@ std::optional<std::vector<std::uint8_t>> readPlainFile(const fs::path& path, std
     std::error_code error;
     const fs::file_status status = fs::status(path, error);
     if (!fs::is_regular_file(status)) {
-        why = fs::is_directory(status) ? "is a folder" : "not a regular file";
+        why = !fs::exists(status)        ? "not found"
+              : fs::is_directory(status) ? "is a folder"
+                                         : "not a regular file";
         return std::nullopt;
     }
     const std::uintmax_t size = fs::file_size(path, error);

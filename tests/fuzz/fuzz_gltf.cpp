@@ -2,16 +2,23 @@
 // one more file, a.bin, served from memory so that buffers and images in
 // other files are reached too. Reading must fail with a reason or give
 // records that keep their promises; memory stays in proportion to the input
-// (the run sets a malloc limit).
+// (the run sets a malloc limit). What it reads then becomes a model, alone
+// and over the sample as a template: every triangle's corners exist, and
+// the file written over the template reads back as that model.
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "gltf/reader.h"
+#include "gltf/to_model.h"
+#include "mod/over.h"
+#include "mod/reader.h"
+#include "tests/support/sample_model.h"
 
 namespace {
 
@@ -64,6 +71,23 @@ void check(const ulv::GltfScene& scene) {
     }
 }
 
+void checkModel(const ulv::Model& model) {
+    for (const ulv::Mesh& mesh : model.meshes) {
+        if (mesh.sectionCount != mesh.sections.size())
+            fail("a mesh's section count is not its sections'");
+        for (const ulv::MeshSection& s : mesh.sections) {
+            if (s.positions.size() != 3 * std::size_t{s.vertexCount} ||
+                s.normals.size() != s.positions.size() ||
+                s.texCoords.size() != 2 * std::size_t{s.vertexCount} ||
+                s.indices.size() != 3 * std::size_t{s.triangleCount})
+                fail("a section's counts are not its arrays'");
+            for (const std::uint32_t index : s.indices)
+                if (index >= s.vertexCount || index > 0xFFFF)
+                    fail("a corner past the section's vertices or 16 bits");
+        }
+    }
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -75,12 +99,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         why = "not found";
         return std::nullopt;
     };
+    static const std::optional<ulv::TemplateFile> sample =
+        ulv::readTemplate(ulv::encodeModel(ulv::sampleModel()));
     ulv::Notes notes;
+    ulv::GltfScene scene;
     try {
-        check(ulv::readGltf(data, size, load, notes));
+        scene = ulv::readGltf(data, size, load, notes);
     } catch (const ulv::GltfError& e) {
         if (e.what().empty())
             fail("refused without a reason");
+        return 0;
     }
+    check(scene);
+    ulv::GltfScene alone = scene; // each reading takes the arrays
+    checkModel(ulv::modelOf(alone, nullptr, notes).model);
+    const ulv::ModelFromGltf over = ulv::modelOf(scene, &sample->model, notes);
+    checkModel(over.model);
+    bool betweenKept = false;
+    const ulv::Bytes written = ulv::writeOver(over.model, over.reuse, *sample, betweenKept);
+    if (ulv::encodeModel(ulv::readModel(written.data(), written.size(), nullptr)) !=
+        ulv::encodeModel(over.model))
+        fail("the file written over the template does not read back as the model");
     return 0;
 }
