@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release packages into build/packages (or OUT) and checks them: the
 # .tar.gz and .deb of the Linux build, the .zip of the Windows build, each
-# holding the tools, the README, the licence and the man pages. The .deb is
+# holding the tools, the README, the licence and the man pages, and the Blender
+# add-on's zip with the ulvtool of the .tar.gz and the .zip. The .deb is
 # installed and its ulvtool and ulvbatch convert the sample as the build's
 # ulvtool does; the Windows ulvtool.exe and ulvbatch.exe from the .zip do too
 # under Wine, with CR LF line ends.
@@ -18,7 +19,7 @@ windows=${2:-build/win}
 out=${3:-build/packages}
 
 source scripts/need.sh
-need "${build_packages[@]}" dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine
+need "${build_packages[@]}" dpkg-dev unzip g++-mingw-w64-x86-64-posix wine64 wine python3
 
 jobs=$(nproc)
 [ -f "$linux/CMakeCache.txt" ] || cmake -S . -B "$linux" -DULVTOOL_TESTS=OFF >/dev/null
@@ -37,7 +38,6 @@ mkdir -p "$out"
 (cd "$linux" && cpack -G "TGZ;DEB" -B "$out" >/dev/null)
 (cd "$windows" && cpack -G ZIP -B "$out" >/dev/null)
 rm -rf "$out/_CPack_Packages"
-ls -l "$out"
 one() {
     local found=("$@")
     [ ${#found[@]} -eq 1 ] && [ -f "${found[0]}" ] || {
@@ -49,6 +49,19 @@ one() {
 tgz=$(one "$out"/ulvtool-*-Linux.tar.gz)
 deb=$(one "$out"/ulvtool_*.deb)
 zip=$(one "$out"/ulvtool-*-win64.zip)
+
+# The Blender add-on carries the packages' own ulvtool and ulvtool.exe (those
+# that the checks below run, stripped as cpack leaves them).
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$linux/CMakeCache.txt")
+tools=$(mktemp -d)
+tar xzf "$tgz" -C "$tools" "$(basename "$tgz" .tar.gz)/bin/ulvtool"
+unzip -q "$zip" "$(basename "$zip" .zip)/ulvtool.exe" -d "$tools"
+python3 blender/make_zip.py "$out/ulvtool-blender-$version.zip" "$version" \
+    --linux "$tools/$(basename "$tgz" .tar.gz)/bin/ulvtool" \
+    --windows "$tools/$(basename "$zip" .zip)/ulvtool.exe"
+rm -rf "$tools"
+addon=$(one "$out"/ulvtool-blender-*.zip)
+ls -l "$out"
 
 # The files in each, exactly: nothing missing, nothing extra.
 same() {
@@ -67,6 +80,14 @@ same "$deb" "$(printf "./usr/%s\n" bin/ulvtool bin/ulvbatch share/doc/ulvtool/RE
 name=$(basename "$zip" .zip)
 same "$zip" "$(printf "$name/%s\n" ulvtool.exe ulvbatch.exe README.md LICENSE ulvtool.1 \
     ulvbatch.1)" "$(unzip -Z1 "$zip" | grep -v '/$')"
+same "$addon" "$(printf "io_scene_ulvane/%s\n" __init__.py tool.py blender_manifest.toml LICENSE \
+    bin/linux-x86_64/ulvtool bin/windows-x64/ulvtool.exe)" "$(unzip -Z1 "$addon" | grep -v '/$')"
+# Blender unpacks it without its mode, which the add-on then sets; other
+# unzip tools keep this one.
+zipinfo "$addon" io_scene_ulvane/bin/linux-x86_64/ulvtool | grep -q '^-rwxr-xr-x' || {
+    echo "the add-on's ulvtool is not marked executable"
+    exit 1
+}
 dpkg-deb -f "$deb" Package Version Depends
 
 # What the build's own tool writes, in a folder of its own.

@@ -3,8 +3,8 @@
 # warnings as errors, then under AddressSanitizer and UndefinedBehaviorSanitizer;
 # the writers' and the batch tool's tests also under ThreadSanitizer. Then the
 # fuzzers, the Windows build under Wine, the first command as a fresh machine
-# runs it, and the release packages (the .deb installed to try it, and
-# removed again).
+# runs it, the release packages (the .deb installed to try it, and removed
+# again), and the Blender add-on from the packages' zip.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -59,3 +59,7 @@ bash scripts/build_test.sh build/fresh
 
 echo "== release packages, the .deb installed, the library and a project built against it"
 bash scripts/package.sh build/test build/win build/packages
+
+echo "== the Blender add-on: the packages' zip installed in headless Blender"
+addon=(build/packages/ulvtool-blender-*.zip) # one: package.sh checks it
+bash scripts/blender.sh build/test "${addon[0]}"
