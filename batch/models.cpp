@@ -8,8 +8,8 @@
 #include <functional>
 #include <string_view>
 #include <system_error>
-#include <unordered_map>
 #include <type_traits>
+#include <unordered_map>
 #include <utility>
 
 #include "platform/utf8_path.h"

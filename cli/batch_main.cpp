@@ -195,9 +195,9 @@ int run(std::vector<std::string> arguments) {
         options.textureFolders.push_back(folder);
     options.copyTextures = options.outputFolder && chosen.format == ulv::OutputFormat::obj;
     // A model file is made of glTF; every other format of model files.
-    ulv::BatchList models = ulv::findModels(paths, chosen.format == ulv::OutputFormat::mod
-                                                       ? ulv::BatchInputs::gltf
-                                                       : ulv::BatchInputs::models);
+    ulv::BatchList models =
+        ulv::findModels(paths, chosen.format == ulv::OutputFormat::mod ? ulv::BatchInputs::gltf
+                                                                       : ulv::BatchInputs::models);
     ulv::findCollisions(models, options.outputFolder, options.extension);
     const ulv::BatchCounts counts = ulv::convertAll(models, options, std::cout);
     const bool cut = ulv::interrupted();

@@ -112,9 +112,8 @@ void writeHeldAs(Model model, const std::string& outputPath, const TextureLookup
 // A model in memory written to `outputPath` in its format.
 void writeHeld(Model model, const std::string& outputPath, const TextureLookup& lookup,
                const ConvertOptions& options, std::ostream* dump, Conversion& result) {
-    writing(result, [&] {
-        writeHeldAs(std::move(model), outputPath, lookup, options, dump, result);
-    });
+    writing(result,
+            [&] { writeHeldAs(std::move(model), outputPath, lookup, options, dump, result); });
 }
 
 // Made only once the input is read, so that one that cannot be read says so
