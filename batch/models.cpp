@@ -12,6 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "convert/to_mod.h"
 #include "platform/utf8_path.h"
 
 namespace ulv {
@@ -256,6 +257,9 @@ fs::path outputFor(const BatchList& list, const BatchModel& model,
                    const std::optional<fs::path>& outputFolder, const fs::path& extension) {
     fs::path output = outputFolder ? *outputFolder / Text(partOf(list, model)) : list.pathOf(model);
     output.replace_extension(extension);
+    // A model file goes over the game's own, whatever the case of its name.
+    if (extension == ".mod")
+        output = existingCaseOf(output);
     return output;
 }
 

@@ -99,7 +99,7 @@ std::string optionMistake(const CLI::App& app, const std::string& jobsText,
 int run(std::vector<std::string> arguments) {
     CLI::App app("Converts the Ulvane models (.MOD files) of whole folders, several at once. "
                  "A folder is searched through, also its sub-folders, for files named *.mod in "
-                 "any case.",
+                 "any case (with -f mod, *.glb and *.gltf).",
                  "ulvbatch");
     std::vector<std::string> paths;
     std::string outputFolder;

@@ -22,7 +22,8 @@ inline constexpr OutputFormatName outputFormats[] = {
     {"glb", OutputFormat::glb, "binary glTF 2.0, one file with the textures inside"},
     {"gltf", OutputFormat::gltf, "glTF 2.0 as JSON, with its data in a .bin beside it"},
     {"mod", OutputFormat::mod,
-     "a model file again; an existing one is the template, its unchanged parts kept"},
+     "a model file from each *.glb and *.gltf instead; one already there is the "
+     "template, its unchanged parts kept"},
 };
 
 // The format an output path asks for: its extension .glb, .gltf or .mod, in

@@ -6,6 +6,7 @@
 #include "platform/files.h"
 #include "platform/replace_files.h"
 #include "platform/utf8_path.h"
+#include "texture/find.h"
 
 namespace ulv {
 
@@ -19,6 +20,13 @@ std::optional<TemplateFile> templateAt(const std::string& path) {
     if (!bytes)
         return std::nullopt;
     return readTemplate(std::move(*bytes));
+}
+
+fs::path existingCaseOf(const fs::path& wanted) {
+    const fs::path folder = wanted.parent_path();
+    const FolderNames listed(namesIn(folder.empty() ? fs::path(".") : folder));
+    const std::optional<std::string> found = listed.match(utf8Text(wanted.filename()));
+    return found ? folder / utf8Path(*found) : wanted;
 }
 
 Reuse reuseOf(const Model& model, const Model& templ) {

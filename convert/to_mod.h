@@ -2,6 +2,7 @@
 // (the template), with the textures its materials need beside it.
 #pragma once
 
+#include <filesystem>
 #include <optional>
 #include <string>
 #include <utility>
@@ -17,6 +18,12 @@ namespace ulv {
 // The model file at `path`, when there is a plain file there that reads as
 // a model.
 std::optional<TemplateFile> templateAt(const std::string& path);
+
+// The name a model file made for `wanted` takes: that of a file already in
+// its folder whose name differs only in case (HOUSE.MOD, as the game names
+// its files, for house.mod), so that it is the template and is replaced, as
+// on Windows; else `wanted`.
+std::filesystem::path existingCaseOf(const std::filesystem::path& wanted);
 
 // The places in `templ` of a model read from another model file: each mesh
 // and section takes the one at its own place, keeping its bytes where its

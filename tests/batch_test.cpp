@@ -299,6 +299,32 @@ TEST_F(BatchTree, GltfFormats) {
     }
 }
 
+// -f mod takes the glTF files instead of the models, and writes each over
+// the model file of its name, in any case, as its template.
+TEST_F(Batch, ModelFilesFromGltfOverTheirTemplates) {
+    fs::create_directories(dir / "game" / "sub");
+    spit(dir / "game" / "HOUSE.MOD", sample);
+    spit(dir / "game" / "shed.mod", other);
+    ASSERT_EQ(run(dir, {"game/HOUSE.MOD", "game/house.glb"}).status, 0);
+    ASSERT_EQ(run(dir, {"game/shed.mod", "game/sub/Shed.GLTF"}).status, 0);
+    const auto before = filesIn(dir / "game");
+
+    // Into another tree: new model files, as ulvtool writes them.
+    Outcome result = batch(dir, {"-q", "-f", "mod", "game", "-o", "out"});
+    EXPECT_EQ(withoutTime(result.out), withLineEnds("2 converted, 0 failed, T s\n"));
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(filesIn(dir / "out"), toolOutputs({{"game/house.glb", "house.mod"},
+                                                 {"game/sub/Shed.GLTF", "sub/Shed.mod"}}));
+
+    // Beside them: house.glb over HOUSE.MOD, the very bytes it was made from;
+    // no house.mod beside it.
+    result = batch(dir, {"-q", "-f", "MOD", "game"});
+    EXPECT_EQ(withoutTime(result.out), withLineEnds("2 converted, 0 failed, T s\n"));
+    auto expected = before;
+    expected["sub/Shed.mod"] = std::string(other.begin(), other.end());
+    EXPECT_EQ(filesIn(dir / "game"), expected);
+}
+
 TEST_F(BatchTree, BesideTheModels) {
     const auto before = filesIn(dir / "game");
     const Outcome result = batch(dir, {"-q", "game/Props", "game/a.MOD"});
