@@ -26,12 +26,16 @@ inline constexpr double positionTolerance = 1e-5;
 inline constexpr double texCoordTolerance = 1e-5;
 inline constexpr double normalTolerance = 2e-3;
 
+// Triangle `t` of `form` by its positions to the bit, whichever corner
+// comes first: equal for triangles of the very same positions.
+std::uint64_t exactKey(const Form& form, std::size_t t);
+
 // For each triangle of `incoming` (all forms, one after another), the
 // triangle of `existing` (numbered likewise) that it matches, or -1: the
 // same name, the same corners in the same turn (from any first corner),
 // normals compared where both have them. Each existing triangle matches at
-// most one incoming one.
-std::vector<std::int64_t> matchTriangles(const std::vector<Form>& existing,
-                                         const std::vector<Form>& incoming);
+// most one incoming one; one of the very same positions is preferred.
+std::vector<std::int64_t> matchTriangles(const std::vector<const Form*>& existing,
+                                         const std::vector<const Form*>& incoming);
 
 } // namespace ulv

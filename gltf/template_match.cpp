@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <map>
 
 #include "gltf/arrays.h"
 #include "model/transform.h"
@@ -60,55 +61,139 @@ Form formOf(const Primitive& p, const World& world) {
     return f;
 }
 
-TemplateMatch matchTemplate(const Model& templ, const std::vector<NodeForms>& nodes) {
-    TemplateMatch match;
-    std::vector<Form> existing, incoming;
-    // Existing triangles by number: their mesh, section and kept number.
-    struct Where {
-        std::size_t mesh, section;
-        std::uint32_t kept;
-    };
-    std::vector<Where> whose;
-    for (std::size_t t = 0; t < templ.meshes.size(); ++t) {
-        std::vector<TemplateForm>& forms = match.forms.emplace_back();
-        for (std::size_t k = 0; k < templ.meshes[t].sections.size(); ++k) {
-            forms.push_back(formOf(templ.meshes[t].sections[k], templ.meshes[t].transform));
-            existing.push_back(forms.back().form);
-            for (std::uint32_t kept = 0; kept < forms.back().original.size(); ++kept)
-                whose.push_back({t, k, kept});
-        }
-    }
-    for (const NodeForms& node : nodes)
-        incoming.insert(incoming.end(), node.primitives.begin(), node.primitives.end());
-    const std::vector<std::int64_t> matched = matchTriangles(existing, incoming);
+namespace {
 
-    // How many of each node's triangles each template mesh holds; the
-    // largest counts first take their places.
-    std::vector<std::vector<std::size_t>> counts(nodes.size(),
-                                                 std::vector<std::size_t>(templ.meshes.size(), 0));
-    std::size_t at = 0;
-    for (std::size_t n = 0; n < nodes.size(); ++n)
-        for (const Form& p : nodes[n].primitives)
-            for (std::size_t t = 0; t < p.indices.size() / 3; ++t, ++at)
-                if (matched[at] >= 0)
-                    ++counts[n][whose[static_cast<std::size_t>(matched[at])].mesh];
-    struct Pair {
-        std::size_t count, node, mesh;
-    };
-    std::vector<Pair> pairs;
-    for (std::size_t n = 0; n < nodes.size(); ++n)
-        for (std::size_t t = 0; t < templ.meshes.size(); ++t)
-            if (counts[n][t] > 0)
-                pairs.push_back({counts[n][t], n, t});
-    std::stable_sort(pairs.begin(), pairs.end(),
-                     [](const Pair& a, const Pair& b) { return a.count > b.count; });
-    match.meshOf.assign(nodes.size(), -1);
-    std::vector<bool> taken(templ.meshes.size(), false);
+struct Pair {
+    std::size_t count, node, mesh;
+};
+
+// Places taken greedily: the pairs sharing the most triangles first, a
+// node keeping its own place in a tie.
+void assign(std::vector<Pair> pairs, std::vector<std::int64_t>& meshOf, std::vector<bool>& taken) {
+    std::sort(pairs.begin(), pairs.end(), [](const Pair& a, const Pair& b) {
+        if (a.count != b.count)
+            return a.count > b.count;
+        if ((a.node == a.mesh) != (b.node == b.mesh))
+            return a.node == a.mesh;
+        return std::pair(a.node, a.mesh) < std::pair(b.node, b.mesh);
+    });
     for (const Pair& pair : pairs)
-        if (match.meshOf[pair.node] < 0 && !taken[pair.mesh]) {
-            match.meshOf[pair.node] = static_cast<std::int64_t>(pair.mesh);
+        if (meshOf[pair.node] < 0 && !taken[pair.mesh]) {
+            meshOf[pair.node] = static_cast<std::int64_t>(pair.mesh);
             taken[pair.mesh] = true;
         }
+}
+
+// A triangle's key with whose it is: a template mesh's or a node's.
+struct Owned {
+    std::uint64_t key;
+    std::uint32_t owner;
+    bool operator<(const Owned& o) const { return key < o.key; }
+};
+
+// How many triangles of the very same positions each node shares with each
+// template mesh: per key, the fewer of the two sides' counts. A triangle
+// that many meshes hold says nothing of which node is which, and would cost
+// their product: keys in more than a few are not counted.
+std::vector<Pair> exactPairs(const std::vector<Owned>& existing,
+                             const std::vector<Owned>& incoming) {
+    constexpr std::size_t fewOwners = 16;
+    std::map<std::pair<std::size_t, std::size_t>, std::size_t> shared;
+    std::vector<std::pair<std::uint32_t, std::size_t>> meshes, nodes;
+    const auto countsOf = [](auto begin, auto end, auto& out) {
+        out.clear();
+        for (auto it = begin; it != end; ++it) {
+            if (!out.empty() && out.back().first == it->owner)
+                ++out.back().second;
+            else if (out.size() > fewOwners)
+                return false;
+            else
+                out.push_back({it->owner, 1});
+        }
+        return true;
+    };
+    auto e = existing.begin();
+    for (auto i = incoming.begin(); i != incoming.end();) {
+        const auto iEnd = std::upper_bound(i, incoming.end(), *i);
+        e = std::lower_bound(e, existing.end(), *i);
+        const auto eEnd = std::upper_bound(e, existing.end(), *i);
+        if (e != eEnd && countsOf(e, eEnd, meshes) && countsOf(i, iEnd, nodes))
+            for (const auto& [node, n] : nodes)
+                for (const auto& [mesh, m] : meshes)
+                    shared[{node, mesh}] += std::min(n, m);
+        i = iEnd;
+    }
+    std::vector<Pair> pairs;
+    for (const auto& [pair, count] : shared)
+        pairs.push_back({count, pair.first, pair.second});
+    return pairs;
+}
+
+} // namespace
+
+TemplateMatch matchTemplate(const Model& templ, const std::vector<NodeForms>& nodes) {
+    TemplateMatch match;
+    for (const Mesh& mesh : templ.meshes) {
+        std::vector<TemplateForm>& forms = match.forms.emplace_back();
+        for (const MeshSection& section : mesh.sections)
+            forms.push_back(formOf(section, mesh.transform));
+    }
+    // Each side's forms, once every form is made and the vectors no longer grow.
+    std::vector<std::vector<const Form*>> formsOfMesh, formsOfNode;
+    for (const std::vector<TemplateForm>& forms : match.forms) {
+        std::vector<const Form*>& list = formsOfMesh.emplace_back();
+        for (const TemplateForm& form : forms)
+            list.push_back(&form.form);
+    }
+    for (const NodeForms& node : nodes) {
+        std::vector<const Form*>& list = formsOfNode.emplace_back();
+        for (const Form& p : node.primitives)
+            list.push_back(&p);
+    }
+    const auto keysOf = [](const std::vector<std::vector<const Form*>>& sides) {
+        std::vector<Owned> keys;
+        for (std::uint32_t owner = 0; owner < sides.size(); ++owner)
+            for (const Form* form : sides[owner])
+                for (std::size_t t = 0; t < form->indices.size() / 3; ++t)
+                    keys.push_back({exactKey(*form, t), owner});
+        std::stable_sort(keys.begin(), keys.end());
+        return keys;
+    };
+
+    // Which node takes which mesh's place: first by the triangles they share
+    // to the bit, as a model that went through a 3D program unchanged does.
+    match.meshOf.assign(nodes.size(), -1);
+    std::vector<bool> taken(templ.meshes.size(), false);
+    assign(exactPairs(keysOf(formsOfMesh), keysOf(formsOfNode)), match.meshOf, taken);
+
+    // Then the nodes left by the triangles they share within the tolerance
+    // with the meshes left.
+    std::vector<const Form*> existing, incoming;
+    std::vector<std::size_t> meshOfExisting, nodeOfIncoming; // per triangle
+    for (std::size_t m = 0; m < formsOfMesh.size(); ++m)
+        if (!taken[m])
+            for (const Form* form : formsOfMesh[m]) {
+                existing.push_back(form);
+                meshOfExisting.insert(meshOfExisting.end(), form->indices.size() / 3, m);
+            }
+    for (std::size_t n = 0; n < formsOfNode.size(); ++n)
+        if (match.meshOf[n] < 0)
+            for (const Form* form : formsOfNode[n]) {
+                incoming.push_back(form);
+                nodeOfIncoming.insert(nodeOfIncoming.end(), form->indices.size() / 3, n);
+            }
+    if (!existing.empty() && !incoming.empty()) {
+        const std::vector<std::int64_t> matched = matchTriangles(existing, incoming);
+        std::map<std::pair<std::size_t, std::size_t>, std::size_t> shared;
+        for (std::size_t t = 0; t < matched.size(); ++t)
+            if (matched[t] >= 0)
+                ++shared[{nodeOfIncoming[t], meshOfExisting[static_cast<std::size_t>(matched[t])]}];
+        std::vector<Pair> pairs;
+        for (const auto& [pair, count] : shared)
+            pairs.push_back({count, pair.first, pair.second});
+        assign(std::move(pairs), match.meshOf, taken);
+    }
+
     // A node moved or changed whole: the first free mesh its extras name.
     for (std::size_t n = 0; n < nodes.size(); ++n) {
         if (match.meshOf[n] >= 0 || !nodes[n].fields)
@@ -127,65 +212,32 @@ TemplateMatch matchTemplate(const Model& templ, const std::vector<NodeForms>& no
             }
         }
     }
-    // A triangle found in another node's mesh was taken by the wrong node:
-    // such nodes, and those of the meshes it was taken from, are matched
-    // again against their own mesh alone.
-    std::vector<bool> again(nodes.size(), false), crossed(templ.meshes.size(), false);
-    at = 0;
-    for (std::size_t n = 0; n < nodes.size(); ++n)
-        for (const Form& p : nodes[n].primitives)
-            for (std::size_t t = 0; t < p.indices.size() / 3; ++t, ++at)
-                if (matched[at] >= 0) {
-                    const std::size_t mesh = whose[static_cast<std::size_t>(matched[at])].mesh;
-                    if (static_cast<std::int64_t>(mesh) != match.meshOf[n]) {
-                        again[n] = true;
-                        crossed[mesh] = true;
-                    }
-                }
-    for (std::size_t n = 0; n < nodes.size(); ++n)
-        if (match.meshOf[n] >= 0 && crossed[static_cast<std::size_t>(match.meshOf[n])])
-            again[n] = true;
 
-    // Each node's triangles as found in its own template mesh.
-    std::size_t first = 0; // the node's first triangle among all incoming ones
+    // Each node's triangles as found in its own template mesh alone.
     for (std::size_t n = 0; n < nodes.size(); ++n) {
         std::vector<std::vector<Found>>& perPrimitive = match.found.emplace_back();
-        std::size_t count = 0;
-        for (const Form& p : nodes[n].primitives) {
+        for (const Form& p : nodes[n].primitives)
             perPrimitive.emplace_back(p.indices.size() / 3);
-            count += p.indices.size() / 3;
-        }
-        if (match.meshOf[n] < 0) {
-            first += count;
+        if (match.meshOf[n] < 0)
             continue;
-        }
-        const std::size_t mesh = static_cast<std::size_t>(match.meshOf[n]);
-        std::vector<std::int64_t> own;
-        std::vector<Where> ownWhose;
-        if (again[n]) {
-            std::vector<Form> mine;
-            for (std::size_t k = 0; k < match.forms[mesh].size(); ++k) {
-                mine.push_back(match.forms[mesh][k].form);
-                for (std::uint32_t kept = 0; kept < match.forms[mesh][k].original.size(); ++kept)
-                    ownWhose.push_back({mesh, k, kept});
-            }
-            own = matchTriangles(mine, nodes[n].primitives);
-        } else {
-            own.assign(matched.begin() + static_cast<std::ptrdiff_t>(first),
-                       matched.begin() + static_cast<std::ptrdiff_t>(first + count));
-        }
-        const std::vector<Where>& table = again[n] ? ownWhose : whose;
+        const auto mesh = static_cast<std::size_t>(match.meshOf[n]);
+        struct Where {
+            std::uint32_t section, kept;
+        };
+        std::vector<Where> whose;
+        for (std::uint32_t k = 0; k < match.forms[mesh].size(); ++k)
+            for (std::uint32_t kept = 0; kept < match.forms[mesh][k].original.size(); ++kept)
+                whose.push_back({k, kept});
+        const std::vector<std::int64_t> own = matchTriangles(formsOfMesh[mesh], formsOfNode[n]);
         std::size_t i = 0;
         for (std::vector<Found>& found : perPrimitive)
             for (Found& f : found) {
                 if (own[i] >= 0) {
-                    const Where& w = table[static_cast<std::size_t>(own[i])];
-                    if (w.mesh == mesh)
-                        f = {static_cast<std::int64_t>(w.section), w.kept};
+                    const Where& w = whose[static_cast<std::size_t>(own[i])];
+                    f = {w.section, w.kept};
                 }
                 ++i;
             }
-        first += count;
     }
     return match;
 }
