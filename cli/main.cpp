@@ -12,6 +12,7 @@
 #include "model/model.h"
 #include "platform/environment.h"
 #include "platform/files.h"
+#include "platform/huge_pages.h"
 #include "platform/interrupt.h"
 #include "platform/utf8_path.h"
 
@@ -97,6 +98,7 @@ int main(int argc, char** argv) {
     // disk, not kill the tool and leave its temporary files behind.
     std::signal(SIGXFSZ, SIG_IGN);
     ulv::catchInterrupts(ulv::OnInterrupt::end);
+    ulv::useHugePagesForTheHeap();
     return convert(ulv::utf8Arguments(argc, argv));
 }
 #endif

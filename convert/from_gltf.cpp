@@ -7,6 +7,7 @@
 #include <set>
 
 #include "platform/files.h"
+#include "platform/huge_pages.h"
 #include "platform/utf8_path.h"
 #include "texture/find.h"
 
@@ -44,6 +45,7 @@ std::optional<GltfScene> readGltfFile(const std::string& path, Notes& notes) {
     if (fs::is_regular_file(file, error)) {
         size = static_cast<std::size_t>(fs::file_size(file, error));
         bytes.reset(new std::uint8_t[size]);
+        adviseHugePages(bytes.get(), size, true);
         in.read(reinterpret_cast<char*>(bytes.get()), static_cast<std::streamsize>(size));
         got = static_cast<std::size_t>(in.gcount());
     }

@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <bit>
+#include <cstring>
+#include <new>
 #include <type_traits>
+
+#include "platform/huge_pages.h"
 
 namespace ulv {
 namespace {
@@ -154,6 +158,28 @@ template <typename Out> std::vector<Out> readElements(const GltfDocument& doc, i
             throw GltfError(name + " reaches past its buffer view");
     }
     budget.take(count * components);
+    // Packed values of the very type wanted, as most exporters write them:
+    // taken as they are.
+    constexpr int sameType = std::is_same_v<Out, float> ? floatType : uintType;
+    if (view && view->stride == elementSize && accessor.componentType == sameType &&
+        !accessor.sparse.isSparse && std::endian::native == std::endian::little) {
+        const std::uint8_t* at = view->data + accessor.byteOffset;
+        std::vector<Out> packed;
+        packed.reserve(count * components);
+        adviseHugePages(packed.data(), count * elementSize, true);
+        if (reinterpret_cast<std::uintptr_t>(at) % alignof(Out) == 0) {
+            // The file's bytes were read into storage of unsigned char, in
+            // which values of other types may live (C++20's implicit
+            // objects): copied in one pass, the vector not cleared first.
+            const Out* values = std::launder(reinterpret_cast<const Out*>(at));
+            packed.assign(values, values + count * components);
+        } else {
+            packed.resize(count * components);
+            if (count > 0)
+                std::memcpy(packed.data(), at, count * elementSize);
+        }
+        return packed;
+    }
     std::vector<Out> out(count * components);
     if (view) {
         const std::uint8_t* at = view->data + accessor.byteOffset;

@@ -9,6 +9,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "platform/huge_pages.h"
+
 #include "platform/interrupt.h"
 #include "platform/utf8_path.h"
 
@@ -95,7 +97,10 @@ std::optional<std::vector<std::uint8_t>> readPlainFile(const fs::path& path, std
         return std::nullopt;
     }
     std::ifstream in(path, std::ios::binary);
-    std::vector<std::uint8_t> bytes(static_cast<std::size_t>(size));
+    std::vector<std::uint8_t> bytes;
+    bytes.reserve(static_cast<std::size_t>(size));
+    adviseHugePages(bytes.data(), static_cast<std::size_t>(size), true);
+    bytes.resize(static_cast<std::size_t>(size));
     if (!in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(size)) ||
         in.peek() != std::ifstream::traits_type::eof()) {
         why = "cannot be read";
