@@ -229,6 +229,28 @@ void PositionInverse::fitFree(float (&p)[3], const bool (&fixed)[3], const float
     }
 }
 
+namespace {
+
+void solvePosition(const Transform& transform, const Matrix& solve, const float* target,
+                   double (&solved)[3]) {
+    double offset[3];
+    for (std::size_t i = 0; i < 3; ++i) {
+        offset[i] = double{target[i]} - transform.m[9 + i];
+        if (!std::isfinite(offset[i]))
+            offset[i] = 0;
+    }
+    apply(solve, offset, solved);
+}
+
+} // namespace
+
+void PositionInverse::firstGuess(const float* target, float* guess) const {
+    double solved[3];
+    solvePosition(transform_, solve_, target, solved);
+    for (int i = 0; i < 3; ++i)
+        guess[i] = static_cast<float>(solved[i]);
+}
+
 bool PositionInverse::storedFor(const float* target, float* stored) const {
     const auto image = [this](const float(&p)[3], float(&moved)[3]) {
         std::copy_n(p, 3, moved);
@@ -236,14 +258,8 @@ bool PositionInverse::storedFor(const float* target, float* stored) const {
         movePositions(transform_, moved, 1, lo, hi);
         return true;
     };
-    double offset[3];
-    for (std::size_t i = 0; i < 3; ++i) {
-        offset[i] = double{target[i]} - transform_.m[9 + i];
-        if (!std::isfinite(offset[i]))
-            offset[i] = 0;
-    }
     double solved[3];
-    apply(solve_, offset, solved);
+    solvePosition(transform_, solve_, target, solved);
     float start[3];
     toFloats(solved, start);
     float best[3] = {start[0], start[1], start[2]};
@@ -322,6 +338,20 @@ bool PositionInverse::storedFor(const float* target, float* stored) const {
 
 NormalInverse::NormalInverse(const Transform& transform) : matrix_(normalMatrixOf(transform)) {
     inverseOf(matrix_.c, solve_);
+}
+
+bool NormalInverse::firstGuess(const float* target, float* guess) const {
+    const double t[3] = {target[0], target[1], target[2]};
+    double direction[3];
+    apply(solve_, t, direction);
+    const double length = std::sqrt(direction[0] * direction[0] + direction[1] * direction[1] +
+                                    direction[2] * direction[2]);
+    if (!(length > 0) || !std::isfinite(length))
+        return false;
+    // As the first scale, 1, in storedFor().
+    for (int i = 0; i < 3; ++i)
+        guess[i] = static_cast<float>(direction[i] / length * 1.0);
+    return true;
 }
 
 bool NormalInverse::storedFor(const float* target, float* stored) const {

@@ -20,6 +20,10 @@ class PositionInverse {
     // when none is found, the nearest tried, and false.
     bool storedFor(const float* target, float* stored) const;
 
+    // The value storedFor() tries first, which most often is the one: for
+    // checking many at once before searching for the few that are not.
+    void firstGuess(const float* target, float* guess) const;
+
   private:
     // Sets the coordinates not `fixed` to fit the target as well as can be.
     void fitFree(float (&p)[3], const bool (&fixed)[3], const float* target) const;
@@ -36,6 +40,12 @@ class NormalInverse {
     // length, into `target` exactly; when none is found, the nearest tried,
     // and false.
     bool storedFor(const float* target, float* stored) const;
+
+    // As PositionInverse::firstGuess(); false when the target turns back
+    // into no direction.
+    bool firstGuess(const float* target, float* guess) const;
+
+    const NormalMatrix& matrix() const { return matrix_; }
 
   private:
     NormalMatrix matrix_{};

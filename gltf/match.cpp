@@ -56,9 +56,9 @@ std::uint64_t finish(std::uint64_t h) {
 
 std::uint64_t exactKey(const Form& form, std::size_t t) {
     std::uint32_t bits[3][3];
-    for (int k = 0; k < 3; ++k)
-        for (int i = 0; i < 3; ++i) {
-            const float v = form.positions[3 * form.indices[3 * t + k] + i];
+    for (std::size_t k = 0; k < 3; ++k)
+        for (std::size_t i = 0; i < 3; ++i) {
+            const float v = form.positions[3 * std::size_t{form.indices[3 * t + k]} + i];
             bits[k][i] = v == 0 ? 0 : std::bit_cast<std::uint32_t>(v); // -0 is 0
         }
     int first = 0;

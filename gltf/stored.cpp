@@ -119,6 +119,10 @@ void Frame::storePosition(const float* q, float* out, std::uint32_t vertex) {
     }
     float w[3];
     world_->position(q, w);
+    storeWorldPosition(w, out, vertex);
+}
+
+void Frame::storeWorldPosition(const float* w, float* out, std::uint32_t vertex) {
     if (const float* kept = keptFor(vertex, false, w)) {
         std::copy_n(kept, 3, out);
         return;
@@ -141,6 +145,53 @@ void Frame::storeNormal(const float* n, float* out, std::uint32_t vertex) {
     inexact_ += !normals_->storedFor(w, out);
 }
 
+// Vertices [first, last): each first guess moved as the writer moves them,
+// all at once, and searched for one by one only where it missed.
+void Frame::storePiece(const float* positions, const float* normals, std::size_t first,
+                       std::size_t last, float* storedPositions, float* storedNormals) {
+    const std::size_t n = last - first;
+    std::vector<float> world(3 * n), guess(3 * n), moved(3 * n);
+    std::vector<bool> hit(n);
+    for (std::size_t v = 0; v < n; ++v) {
+        world_->position(positions + 3 * (first + v), world.data() + 3 * v);
+        positions_->firstGuess(world.data() + 3 * v, guess.data() + 3 * v);
+    }
+    moved = guess;
+    float lo[3], hi[3];
+    movePositions(transform_, moved.data(), n, lo, hi);
+    for (std::size_t v = 0; v < n; ++v)
+        hit[v] = std::memcmp(moved.data() + 3 * v, world.data() + 3 * v, 12) == 0;
+    // Read all before writing any: the stored values may take their place.
+    for (std::size_t v = 0; v < n; ++v) {
+        const auto vertex = static_cast<std::uint32_t>(first + v);
+        float* out = storedPositions + 3 * (first + v);
+        if (!kept_.empty() || !hit[v])
+            storeWorldPosition(world.data() + 3 * v, out, vertex);
+        else
+            std::copy_n(guess.data() + 3 * v, 3, out);
+    }
+
+    bool guessed = true;
+    for (std::size_t v = 0; v < n && guessed; ++v) {
+        const float* normal = normals + 3 * (first + v);
+        world_->normal(normal, world.data() + 3 * v);
+        guessed = normals_->firstGuess(world.data() + 3 * v, guess.data() + 3 * v);
+    }
+    if (guessed) {
+        moved = guess;
+        guessed = moveNormals(normals_->matrix(), moved.data(), n);
+    }
+    for (std::size_t v = 0; v < n; ++v) {
+        const auto vertex = static_cast<std::uint32_t>(first + v);
+        float* out = storedNormals + 3 * (first + v);
+        if (guessed && kept_.empty() &&
+            std::memcmp(moved.data() + 3 * v, world.data() + 3 * v, 12) == 0)
+            std::copy_n(guess.data() + 3 * v, 3, out);
+        else
+            storeNormal(normals + 3 * (first + v), out, vertex);
+    }
+}
+
 void Frame::storeAll(const float* positions, const float* normals, std::size_t count,
                      float* storedPositions, float* storedNormals) {
     if (direct_) {
@@ -156,11 +207,7 @@ void Frame::storeAll(const float* positions, const float* normals, std::size_t c
     auto work = [&] {
         for (std::size_t first; (first = next.fetch_add(piece)) < count;) {
             const std::size_t last = std::min(count, first + piece);
-            for (std::size_t v = first; v < last; ++v) {
-                const auto vertex = static_cast<std::uint32_t>(v);
-                storePosition(positions + 3 * v, storedPositions + 3 * v, vertex);
-                storeNormal(normals + 3 * v, storedNormals + 3 * v, vertex);
-            }
+            storePiece(positions, normals, first, last, storedPositions, storedNormals);
         }
     };
     runShared(work, count > 4 * piece && std::thread::hardware_concurrency() > 1);

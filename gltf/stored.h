@@ -68,6 +68,9 @@ class Frame {
     std::uint64_t inexact() const { return inexact_; }
 
   private:
+    void storeWorldPosition(const float* w, float* out, std::uint32_t vertex);
+    void storePiece(const float* positions, const float* normals, std::size_t first,
+                    std::size_t last, float* storedPositions, float* storedNormals);
     const float* keptFor(std::uint32_t vertex, bool normal, const float* target) const;
 
     const World* world_;
