@@ -88,6 +88,23 @@ float step(float value, int ulps) {
                                           : static_cast<std::uint32_t>(order));
 }
 
+// Tries `candidate`: true when its image is the target to the bit; otherwise
+// keeps it in `best` when its image is nearer than any tried before.
+template <typename Image> bool tryCandidate(const float (&candidate)[3], const float* target,
+                                            const Image& image, float (&best)[3],
+                                            double& bestDistance) {
+    float moved[3];
+    if (!image(candidate, moved))
+        return false;
+    const bool exact = sameBits(moved, target);
+    const double d = exact ? 0 : distance(moved, target);
+    if (exact || d < bestDistance) {
+        bestDistance = d;
+        std::copy_n(candidate, 3, best);
+    }
+    return exact;
+}
+
 template <typename Image> bool search(const float (&start)[3], int reach, const float* target,
                                       const Image& image, float (&best)[3], double& bestDistance) {
     for (int radius = 0; radius <= reach; ++radius) {
@@ -98,19 +115,8 @@ template <typename Image> bool search(const float (&start)[3], int reach, const 
                         continue;
                     const float candidate[3] = {step(start[0], dx), step(start[1], dy),
                                                 step(start[2], dz)};
-                    float moved[3];
-                    if (!image(candidate, moved))
-                        continue;
-                    if (sameBits(moved, target)) {
-                        std::copy_n(candidate, 3, best);
-                        bestDistance = 0;
+                    if (tryCandidate(candidate, target, image, best, bestDistance))
                         return true;
-                    }
-                    const double d = distance(moved, target);
-                    if (d < bestDistance) {
-                        bestDistance = d;
-                        std::copy_n(candidate, 3, best);
-                    }
                 }
     }
     return false;
@@ -126,19 +132,8 @@ template <typename Image> bool searchFree(const float (&start)[3], const bool (&
             for (int dz = -rz; dz <= rz; ++dz) {
                 const float candidate[3] = {step(start[0], dx), step(start[1], dy),
                                             step(start[2], dz)};
-                float moved[3];
-                if (!image(candidate, moved))
-                    continue;
-                if (sameBits(moved, target)) {
-                    std::copy_n(candidate, 3, best);
-                    bestDistance = 0;
+                if (tryCandidate(candidate, target, image, best, bestDistance))
                     return true;
-                }
-                const double d = distance(moved, target);
-                if (d < bestDistance) {
-                    bestDistance = d;
-                    std::copy_n(candidate, 3, best);
-                }
             }
     return false;
 }

@@ -105,6 +105,20 @@ void append(void* context, void* data, int size) {
     out->insert(out->end(), bytes, bytes + size);
 }
 
+// Encodes decoded pixels as PNG and frees them.
+std::optional<PngImage> encodePng(stbi_uc* pixels, int width, int height, int channels,
+                                  std::string& why) {
+    PngImage image{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), {}};
+    const int written = stbi_write_png_to_func(append, &image.png, width, height, channels, pixels,
+                                               width * channels);
+    stbi_image_free(pixels);
+    if (!written) {
+        why = "cannot be encoded as PNG";
+        return std::nullopt;
+    }
+    return image;
+}
+
 } // namespace
 
 std::optional<PngImage> bmpToPng(const std::uint8_t* data, std::size_t size, std::string& why) {
@@ -123,17 +137,7 @@ std::optional<PngImage> bmpToPng(const std::uint8_t* data, std::size_t size, std
         why = "unreadable BMP";
         return std::nullopt;
     }
-    PngImage image;
-    image.width = static_cast<std::uint32_t>(width);
-    image.height = static_cast<std::uint32_t>(height);
-    const int written = stbi_write_png_to_func(append, &image.png, width, height, channels, pixels,
-                                               width * channels);
-    stbi_image_free(pixels);
-    if (!written) {
-        why = "cannot be encoded as PNG";
-        return std::nullopt;
-    }
-    return image;
+    return encodePng(pixels, width, height, channels, why);
 }
 
 namespace {
@@ -196,15 +200,7 @@ std::optional<PngImage> imageToPng(const std::uint8_t* data, std::size_t size, s
     stbi_uc* pixels = decode(data, size, channels, width, height, why);
     if (!pixels)
         return std::nullopt;
-    PngImage image{static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height), {}};
-    const int written = stbi_write_png_to_func(append, &image.png, width, height, channels, pixels,
-                                               width * channels);
-    stbi_image_free(pixels);
-    if (!written) {
-        why = "cannot be encoded as PNG";
-        return std::nullopt;
-    }
-    return image;
+    return encodePng(pixels, width, height, channels, why);
 }
 
 std::optional<std::vector<std::uint8_t>> imageToBmp(const std::uint8_t* data, std::size_t size,
