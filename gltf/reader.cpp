@@ -88,10 +88,17 @@ class Reader {
   public:
     Reader(const GltfDocument& doc, DecodeBudget& budget) : doc_(doc), budget_(budget) {}
 
-    // A mesh's triangle primitives, decoded on first use.
-    const std::vector<GltfPrimitive>& mesh(std::size_t index) {
+    // A mesh's triangle primitives, decoded on first use. `lastUse` hands
+    // them over instead of copying: most meshes serve one node, and a copy
+    // of every array cost as much as decoding them.
+    std::vector<GltfPrimitive> mesh(std::size_t index, bool lastUse) {
         const auto found = meshes_.find(index);
         if (found != meshes_.end()) {
+            if (lastUse) {
+                std::vector<GltfPrimitive> out = std::move(found->second);
+                meshes_.erase(found);
+                return out;
+            }
             // Each further node with the mesh holds a copy of its own.
             for (const GltfPrimitive& p : found->second)
                 budget_.take(p.positions.size() + p.normals.size() + p.texCoords.size() +
@@ -103,6 +110,8 @@ class Reader {
         for (std::size_t i = 0; i < mesh.primitives.size(); ++i)
             if (auto primitive = read(mesh.primitives[i], index, i))
                 out.push_back(std::move(*primitive));
+        if (lastUse)
+            return out;
         return meshes_.emplace(index, std::move(out)).first->second;
     }
 
@@ -296,6 +305,9 @@ GltfScene readGltf(const std::uint8_t* data, std::size_t size, const ResourceLoa
             ulvaneExtras(model.scenes[static_cast<std::size_t>(placed.scene)].extras);
     DecodeBudget budget(size + cache.bytesFetched());
     Reader reader(doc, budget);
+    std::unordered_map<int, std::size_t> usesLeft;
+    for (const PlacedNode& p : placed.nodes)
+        ++usesLeft[model.nodes[p.node].mesh];
     for (const PlacedNode& p : placed.nodes) {
         const tg::Node& node = model.nodes[p.node];
         GltfMeshNode record;
@@ -311,7 +323,7 @@ GltfScene readGltf(const std::uint8_t* data, std::size_t size, const ResourceLoa
         if (node.mesh >= 0) {
             const auto mesh = static_cast<std::size_t>(node.mesh);
             record.hasMesh = true;
-            record.primitives = reader.mesh(mesh);
+            record.primitives = reader.mesh(mesh, --usesLeft[node.mesh] == 0);
             record.meshExtras = ulvaneExtras(model.meshes[mesh].extras);
         }
         scene.nodes.push_back(std::move(record));
