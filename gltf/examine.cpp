@@ -175,7 +175,14 @@ void Examiner::take(const Mesh& mesh, MeshSection& section) {
     }
     {
         std::unique_lock lock(mutex_);
-        changed_.wait(lock, [this] { return !pending_; });
+        if (pending_) {
+            // The thread is still on the last one: this one is examined
+            // here, so that both cores examine rather than one waiting.
+            lock.unlock();
+            facts =
+                examineSection(section, mesh.transform, normalMatrixOf(mesh.transform), scratch_);
+            return;
+        }
         collect();
         swapArrays(section, section_);
         section_.vertexCount = section.vertexCount;
