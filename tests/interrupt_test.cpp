@@ -7,6 +7,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -100,6 +101,20 @@ Interrupted interruptWhileWriting(bool batchTool, const fs::path& dir,
     return result;
 }
 
+// On a busy machine the write may end between the test seeing the file and
+// pausing the tool; such a run proves nothing, so it is tried again, with
+// the outputs set up afresh, until one is caught mid-write.
+Interrupted interruptMidWrite(const std::function<void()>& setUp, bool batchTool,
+                              const fs::path& dir, const std::vector<std::string>& args, int signal,
+                              std::uintmax_t whole) {
+    Interrupted run;
+    for (int attempt = 0; attempt < 5 && !run.midWrite; ++attempt) {
+        setUp();
+        run = interruptWhileWriting(batchTool, dir, args, signal, whole);
+    }
+    return run;
+}
+
 class Interrupt : public ::testing::Test {
   protected:
     ScratchDir scratch;
@@ -125,11 +140,13 @@ TEST_F(Interrupt, UlvtoolLeavesTheTargetsAsTheyWere) {
     for (const int signal : kSignals) {
         for (const std::vector<std::string>& outputs :
              {std::vector<std::string>{"out.obj", "out.mtl"}, {"out.glb"}}) {
-            for (const std::string& output : outputs)
-                spit(dir / output, Bytes{'o', 'l', 'd'});
-            const Interrupted run =
-                interruptWhileWriting(false, dir, {"big.mod", outputs[0]}, signal,
-                                      whole.at(fs::path(outputs[0]).extension().string()));
+            const Interrupted run = interruptMidWrite(
+                [&] {
+                    for (const std::string& output : outputs)
+                        spit(dir / output, Bytes{'o', 'l', 'd'});
+                },
+                false, dir, {"big.mod", outputs[0]}, signal,
+                whole.at(fs::path(outputs[0]).extension().string()));
             const std::string what = outputs[0] + " " + std::to_string(signal);
             ASSERT_TRUE(run.midWrite) << what << ": never caught writing";
 #ifdef _WIN32
@@ -158,14 +175,16 @@ TEST_F(Interrupt, UlvbatchStopsAndSaysSo) {
     fs::remove(dir / "whole.obj");
     fs::remove(dir / "whole.mtl");
     for (const int signal : kSignals) {
-        fs::remove_all(dir / "out");
-        for (int i = 0; i < models; ++i) {
-            const fs::path sub = dir / "out" / ("sub" + std::to_string(i));
-            fs::create_directories(sub);
-            spit(sub / "big.obj", Bytes{'o', 'l', 'd'});
-            spit(sub / "big.mtl", Bytes{'o', 'l', 'd'});
-        }
-        const Interrupted run = interruptWhileWriting(
+        const Interrupted run = interruptMidWrite(
+            [&] {
+                fs::remove_all(dir / "out");
+                for (int i = 0; i < models; ++i) {
+                    const fs::path sub = dir / "out" / ("sub" + std::to_string(i));
+                    fs::create_directories(sub);
+                    spit(sub / "big.obj", Bytes{'o', 'l', 'd'});
+                    spit(sub / "big.mtl", Bytes{'o', 'l', 'd'});
+                }
+            },
             true, dir, {"-q", "-j", "2", "game", "-o", "out"}, signal, whole.size());
         const std::string what = std::to_string(signal);
         ASSERT_TRUE(run.midWrite) << what << ": never caught writing";
