@@ -146,6 +146,20 @@ def _gltf_available(kind):
     return hasattr(bpy.types, "%s_SCENE_OT_gltf" % kind)
 
 
+def _ready_tool(operator, context, kind):
+    """ulvtool's path when Blender's glTF operator of `kind` ("IMPORT" or
+    "EXPORT") and ulvtool can both be had; else None, with the error
+    reported."""
+    if not _gltf_available(kind):
+        operator.report({'ERROR'}, "Blender's glTF add-on (glTF 2.0 format) is not enabled")
+        return None
+    try:
+        return _find_tool(context)
+    except tool.ToolError as error:
+        operator.report({'ERROR'}, str(error))
+        return None
+
+
 @orientation_helper(axis_forward=_GLTF_FORWARD, axis_up=_GLTF_UP)
 class ImportUlvane(bpy.types.Operator, ImportHelper):
     """Load Ulvane .MOD models"""
@@ -187,13 +201,8 @@ class ImportUlvane(bpy.types.Operator, ImportHelper):
         if not paths:
             self.report({'ERROR'}, "No model file given")
             return {'CANCELLED'}
-        if not _gltf_available("IMPORT"):
-            self.report({'ERROR'}, "Blender's glTF add-on (glTF 2.0 format) is not enabled")
-            return {'CANCELLED'}
-        try:
-            ulvtool = _find_tool(context)
-        except tool.ToolError as error:
-            self.report({'ERROR'}, str(error))
+        ulvtool = _ready_tool(self, context, "IMPORT")
+        if ulvtool is None:
             return {'CANCELLED'}
         folder = bpy.path.abspath(self.textures_folder) if self.textures_folder else ""
         env = tool.textures_env(os.path.abspath(folder) if folder else "", os.environ)
@@ -274,13 +283,8 @@ class ExportUlvane(bpy.types.Operator, ExportHelper):
 
     def execute(self, context):
         target = tool.mod_path(os.path.abspath(bpy.path.abspath(self.filepath)))
-        if not _gltf_available("EXPORT"):
-            self.report({'ERROR'}, "Blender's glTF add-on (glTF 2.0 format) is not enabled")
-            return {'CANCELLED'}
-        try:
-            ulvtool = _find_tool(context)
-        except tool.ToolError as error:
-            self.report({'ERROR'}, str(error))
+        ulvtool = _ready_tool(self, context, "EXPORT")
+        if ulvtool is None:
             return {'CANCELLED'}
         objects = context.selected_objects if self.use_selection else context.scene.objects
         if not any(obj.type == 'MESH' for obj in objects):
